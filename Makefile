@@ -1,0 +1,35 @@
+# The two commands: `make demo` fits the shipped example, `make test` runs every test.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+DEMO_DIR := demo
+
+.PHONY: all demo test deps release dev bench format-check clean
+
+all: release
+
+# Install what is missing (Debian packages; needs root, or sudo when available).
+deps:
+	@./tools/install-deps.sh
+
+release: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+dev: deps
+	cmake --preset dev
+	cmake --build --preset dev -j $(JOBS)
+
+demo: release
+	@./tools/run-demo.sh build/release $(DEMO_DIR)
+
+test: dev
+	ctest --preset dev -j $(JOBS)
+
+bench: release
+	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+format-check:
+	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.hpp')
+
+clean:
+	rm -rf build $(DEMO_DIR)

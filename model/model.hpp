@@ -1,0 +1,66 @@
+// The model function FUNCT: expected recorded intensity of one point (glancing
+// angle, spin channel) for the current parameter vector.
+//
+// Layer optics: two scalar Parratt recursions (L. G. Parratt, Phys. Rev. 95, 359
+// (1954)), one per neutron spin state relative to the film's common magnetization
+// axis, with a Nevot-Croce roughness factor on every interface (L. Nevot and
+// P. Croce, Rev. Phys. Appl. 15, 761 (1980)).  Channel intensities for arbitrary
+// polarizer and analyser vectors, averaged over magnetic domains.  Instrument:
+// collimation sum, angle-zero correction, illumination, background, scale.
+//
+// Pure computation: no I/O, no allocation.  The work tables live in ModelWork,
+// sized once for 500 layers; one ModelWork per concurrent evaluation.
+#pragma once
+
+#include "model/cplx.hpp"
+#include "tables/tables.hpp"
+
+namespace tessaline {
+
+inline constexpr int kMaxMedia = maxlay + 1;  // layers + substrate
+
+// Work tables of one evaluation (s = 1: spin parallel, s = 2: antiparallel).
+struct ModelWork {
+  Table<cplx, kMaxMedia> rho[2];  // spin potential of medium j = 1..N+1
+  Table<cplx, kMaxMedia> U[2];    // 4*pi*rho
+  cplx kz[2][kMaxMedia + 1];      // kz[s][j], j = 0..N+1 (kz[s][0] = k0)
+  cplx phi[2][kMaxMedia + 1];     // phi[s][j] = d_j * kz_j, phi[s][0] = 0
+  double g[kMaxMedia + 1];        // g[j] = -2 sigma_j^2, j = 1..N+1
+  cplx F[2][kMaxMedia];           // F[s][j] = (1 - r_j) W_j, interface j = 0..N
+  cplx G[2][kMaxMedia];           // G[s][j] = 1 + r_j
+  cplx Xr[2][kMaxMedia + 1];      // recursion amplitude at the top of medium j
+  double I[2][2];                 // channel intensities of one angle, I[a-1][b-1]
+  double SIGMA[2][2];             // channel sums over the collimation kernel
+};
+
+// Physical value of slot i.
+inline double phys(const Tables& t, const ParamVector& PARAM, int i) {
+  return PARAM(i) / t.SCALE(i);
+}
+
+// Spin potentials rho and U of every medium, from the parameter vector.
+void spin_potentials(const Tables& t, const ParamVector& PARAM, ModelWork& w);
+
+// R+ and R- at glancing angle theta (> 0), after spin_potentials().
+void amplitudes(const Tables& t, const ParamVector& PARAM, ModelWork& w, double theta,
+                cplx& Rplus, cplx& Rminus);
+
+// The four channel intensities I(a,b) for amplitudes R+ and R- (a: polarizer,
+// b: analyser; 1 plus, 2 minus), written to w.I.
+void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, cplx Rminus,
+                         double I[2][2]);
+
+// Channel index (1..4) of a channel code, truncated toward zero; 0 when invalid.
+int channel_of(double code);
+
+// Model value of the point X = (glancing angle in rad, channel code), for the
+// parameter values in PARAM.  Throws RunStop("X(2) wrong!") on a channel code
+// outside 1..4.
+double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const Table<double, 2>& X);
+
+// The same for the run's own parameter vector.
+inline double FUNCT(const Tables& t, ModelWork& w, const Table<double, 2>& X) {
+  return FUNCT(t, t.PARAM, w, X);
+}
+
+}  // namespace tessaline

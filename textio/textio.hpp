@@ -1,0 +1,174 @@
+// The text-record layer: every line the program reads or writes goes through it.
+//
+// Output: lines laid out in the field notation of Fortran-style formats (Iw, Aw,
+// A, Fw.d, Ew.d, nX, literals, the no-advance mark) and free-form lines; a field
+// too narrow for its number is filled with asterisks.  Input: free-form reads
+// (values separated by blanks, commas or line ends, a slash ends the read, texts
+// may be quoted, the rest of the last line is skipped) and single-character reads.
+//
+// Streams are the console (standard output and standard input) and text files.
+// Errors of this layer (missing file, unreadable number, end of input) are thrown
+// as TextError, whose message names the file, the line and what was expected.
+#pragma once
+
+#include <cstdio>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tessaline::textio {
+
+// ---------------------------------------------------------------- fields
+
+std::string fmt_I(long v, int w);
+std::string fmt_F(double v, int w, int d);
+std::string fmt_E(double v, int w, int d);
+std::string fmt_A(std::string_view s, int w);
+// A number in free form: a 24-character field, fixed notation with 15
+// significant digits (and five trailing blanks) from 0.1 up to 1e15, otherwise
+// d.ddddddddddddddddE+eee.
+std::string fmt_free_real(double v);
+
+// One line under construction; descriptors are applied in order.
+class Record {
+ public:
+  Record& A(std::string_view s) {
+    s_ += s;
+    return *this;
+  }
+  Record& A(std::string_view s, int w) {
+    s_ += fmt_A(s, w);
+    return *this;
+  }
+  Record& I(long v, int w) {
+    s_ += fmt_I(v, w);
+    return *this;
+  }
+  Record& F(double v, int w, int d) {
+    s_ += fmt_F(v, w, d);
+    return *this;
+  }
+  Record& E(double v, int w, int d) {
+    s_ += fmt_E(v, w, d);
+    return *this;
+  }
+  Record& X(int n) {
+    s_.append(static_cast<std::size_t>(n), ' ');
+    return *this;
+  }
+  const std::string& str() const { return s_; }
+
+ private:
+  std::string s_;
+};
+
+// ---------------------------------------------------------------- errors
+
+class TextError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// ---------------------------------------------------------------- output
+
+class OutStream {
+ public:
+  OutStream() = default;
+  OutStream(const OutStream&) = delete;
+  OutStream& operator=(const OutStream&) = delete;
+  ~OutStream();
+
+  // Create the file, or replace its content.
+  void create(const std::string& name);
+  void close();
+  bool is_open() const { return f_ != nullptr; }
+  const std::string& name() const { return name_; }
+
+  // One record, ended.
+  void write(const Record& r) { write(r.str()); }
+  void write(std::string_view line);
+  // One record left open (the no-advance mark): the next write continues it.
+  void write_no_advance(const Record& r) { put(r.str()); }
+  void write_no_advance(std::string_view text) { put(text); }
+  // Free-form output: one blank, then the values.
+  void write_free() { write(std::string_view{}); }  // an empty line
+  void write_free(std::string_view text);
+  void write_free(std::initializer_list<double> values);
+
+  void flush();
+
+  static OutStream& console();
+
+ private:
+  void put(std::string_view text);
+  void check();
+
+  std::FILE* f_ = nullptr;
+  std::string name_;
+  bool console_ = false;
+};
+
+// ---------------------------------------------------------------- input
+
+// One line source: a text file, or the console's standard input.
+class InStream {
+ public:
+  InStream() = default;
+  InStream(const InStream&) = delete;
+  InStream& operator=(const InStream&) = delete;
+  ~InStream();
+
+  // Open an existing text file; `role` describes it in error reports
+  // (for example "entry file").
+  void open(const std::string& name, std::string_view role);
+  void close();
+  bool is_open() const { return f_ != nullptr || console_; }
+  const std::string& name() const { return name_; }
+  // Number of the line the last read ended on (1-based; 0 before any read).
+  int line_number() const { return line_no_; }
+
+  // Free-form reads.  Each starts at the beginning of the next line, continues on
+  // following lines until every item is filled and skips the rest of its last
+  // line; a slash ends the read and leaves the remaining items unchanged.
+  // `what` names the expected value in error reports.
+  void read(double& v, std::string_view what);
+  void read(int& v, std::string_view what);  // an integer, without decimal point
+  void read(double* v, int n, std::string_view what);
+  // A text item: the next blank-, comma- or slash-delimited token, or a quoted
+  // string; longer than max_len characters is an error.
+  void read_text(std::string& s, std::string::size_type max_len, std::string_view what);
+  // A free-form read without items: skips one whole line.
+  void skip_line(std::string_view what);
+  // (A1): the first character of the next whole line, blank for an empty line.
+  char read_char(std::string_view what);
+
+  static InStream& console();
+
+ private:
+  struct Item;
+  void read_items(Item* items, int n, std::string_view what);
+  bool next_line();
+  [[noreturn]] void fail_end(std::string_view what) const;
+  [[noreturn]] void fail_value(std::string_view token, std::string_view what,
+                               std::string_view problem) const;
+  std::string where() const;
+
+  std::FILE* f_ = nullptr;
+  bool console_ = false;
+  std::string name_;
+  std::string role_;
+  std::string line_;
+  int line_no_ = 0;
+};
+
+// ---------------------------------------------------------------- console keys
+
+// The final wait: returns when Enter is pressed.  On a terminal the keys are read
+// raw and without echo, an escape sequence (arrow key and the like) is consumed
+// whole and ignored, and the terminal's settings are restored on every way out.
+// Off a terminal a carriage return or line feed ends the wait, and so does the end
+// of input.
+void wait_for_enter();
+
+}  // namespace tessaline::textio
