@@ -19,7 +19,8 @@ namespace tessaline {
 
 inline constexpr int kMaxMedia = maxlay + 1;  // layers + substrate
 
-// Work tables of one evaluation (s = 1: spin parallel, s = 2: antiparallel).
+// Work tables of one evaluation.  The first index is the spin state: 0 for the
+// state parallel to the common magnetization axis (+), 1 for the antiparallel one (-).
 struct ModelWork {
   Table<cplx, kMaxMedia> rho[2];  // spin potential of medium j = 1..N+1
   Table<cplx, kMaxMedia> U[2];    // 4*pi*rho
@@ -42,11 +43,11 @@ inline double phys(const Tables& t, const ParamVector& PARAM, int i) {
 void spin_potentials(const Tables& t, const ParamVector& PARAM, ModelWork& w);
 
 // R+ and R- at glancing angle theta (> 0), after spin_potentials().
-void amplitudes(const Tables& t, const ParamVector& PARAM, ModelWork& w, double theta,
-                cplx& Rplus, cplx& Rminus);
+void amplitudes(const Tables& t, const ParamVector& PARAM, ModelWork& w, double theta, cplx& Rplus,
+                cplx& Rminus);
 
 // The four channel intensities I(a,b) for amplitudes R+ and R- (a: polarizer,
-// b: analyser; 1 plus, 2 minus), written to w.I.
+// b: analyser; 1 plus, 2 minus), written to I[a-1][b-1].
 void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, cplx Rminus,
                          double I[2][2]);
 
