@@ -48,7 +48,7 @@ Decimal decimal_of(double v) {
 // the first digit raises the exponent.
 void round_to(Decimal& d, int n) {
   if (n < 0) {
-    d.digits = "0";
+    d.digits.assign(1, '0');
     d.exp10 += -n;
     return;
   }
@@ -94,12 +94,12 @@ std::string fmt_F(double v, int w, int d) {
     // Digits to keep: those before the point plus d decimals.
     const int keep = dec.exp10 + d;
     if (keep < 0) {
-      dec.digits = "0";
+      dec.digits.assign(1, '0');
       dec.exp10 = 0;
     } else if (keep == 0) {
       // Only the rounding of 0.5 x 10^-d and above gives a 1 in the last decimal.
       const bool up = dec.digits[0] >= '5';
-      dec.digits = up ? "1" : "0";
+      dec.digits.assign(1, up ? '1' : '0');
       dec.exp10 = up ? 1 - d : 0;
     } else {
       round_to(dec, keep);
@@ -119,10 +119,12 @@ std::string fmt_F(double v, int w, int d) {
       fp = frac.substr(0, static_cast<std::size_t>(d));
     }
   }
-  std::string body = (v < 0 ? "-" : "") + ip + "." + fp;
-  if (ip.empty() && static_cast<int>(body.size()) < w) {
-    body = (v < 0 ? "-" : "") + std::string("0.") + fp;
-  }
+  std::string body(v < 0 ? 1 : 0, '-');
+  // The zero before the point of a value below 1 is written when there is room.
+  if (ip.empty() && static_cast<int>(body.size() + fp.size()) + 2 <= w) ip.push_back('0');
+  body += ip;
+  body.push_back('.');
+  body += fp;
   return right(body, w);
 }
 
@@ -219,7 +221,7 @@ void OutStream::close() {
 
 void OutStream::put(std::string_view text) {
   if (f_ == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), f_);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f_);
   check();
 }
 
