@@ -16,6 +16,11 @@
 namespace tessaline {
 
 using PackedMatrix = Table<double, kMaxPacked>;
+class ParallelSGZ;
+
+// Signature of the model function FUNCT.
+using ModelFunction = double (*)(const Tables& t, const ParamVector& PARAM, ModelWork& w,
+                                 const Table<double, 2>& X);
 
 struct FitState {
   ParamVector WORKLIM;  // working step limits and state codes (> 0, 0, -1, -2)
@@ -32,6 +37,19 @@ struct FitState {
   int BADPAR = 0;       // parameter designated by MCONV
   int SINGFLAG = 0;     // an inversion failed since the last release
   ModelWork model;      // work tables of the model function
+
+  // PARAM at the last accepted point, kept so that a fit whose trial points
+  // stop giving a finite objective can return there bit for bit.
+  ParamVector param_accepted;
+
+  // Test hook: when set, ARITHM evaluates this function in place of FUNCT, so
+  // that the minimizer's logic can be exercised on small models with known
+  // answers.  Null in the program.
+  ModelFunction model_override = nullptr;
+
+  // The fast evaluation of S, G and Z (same bits as the straightforward one);
+  // SGZ uses it when set.  Owned by the caller.
+  ParallelSGZ* fast = nullptr;
 };
 
 inline std::unique_ptr<FitState> make_fit_state() { return std::make_unique<FitState>(); }
@@ -43,6 +61,13 @@ class Monitor {
   virtual ~Monitor() = default;
   virtual void MONITO(double S, int NPAR, int ITER, int PRTFREQ, double SPRED, double STEPERR,
                       double STEPSCALE, double LIMTREND) = 0;
+
+  // The objective at the start values is not finite; `point` is the first
+  // measured point (1-based, in table order) whose model value is not finite,
+  // or, if every model value is finite, the first whose weighted squared
+  // residual overflows; 0 if only their sum overflows.  Called once, just
+  // before the MONITO call that ends the fit with status -1.
+  virtual void nonfinite_start(int point) { (void)point; }
 };
 
 // Model value f of the point in fs.X and its forward-difference derivatives in
@@ -53,9 +78,20 @@ void ARITHM(Tables& t, FitState& fs, double& f);
 // fs.Z; the caller clears them.
 void SGZ(Tables& t, FitState& fs, int NPAR, double& S);
 
+// First measured point (1-based, table order) whose model value at the current
+// PARAM is not finite; failing that, the first whose weighted squared residual
+// is not finite; 0 if there is none.  Uses fs.X as scratch.
+int first_nonfinite_point(Tables& t, FitState& fs);
+
 // Inverts the packed n x n matrix in fs.Z in place, or designates one parameter
 // (fs.BADPAR, WORKLIM = -2, FACTOR = 0) and returns.
 void MCONV(FitState& fs, int n);
+
+// Acceptance test of a trial point that followed a step predicted to change S
+// by SPRED from SPREV.  True when the point is accepted; otherwise RED is the
+// factor by which the step is to be shrunk (0.25 <= RED < 0.59, and 0.25 for an
+// objective that is not finite).  SFLOOR is 1e-36*|S|.
+bool trial_accepted(double S, double SPREV, double SPRED, double SFLOOR, double& RED);
 
 // The whole fit.  Inputs by value, outputs by reference.
 void LSQFIT(Tables& t, FitState& fs, Monitor& monitor, double& S, int NPAR, int MAXRED,

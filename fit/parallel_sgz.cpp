@@ -1,0 +1,172 @@
+// Parallel, cached evaluation of S, G and Z: see parallel_sgz.hpp.
+#include "fit/parallel_sgz.hpp"
+
+#include <algorithm>
+
+#include "fit/difference_step.hpp"
+
+namespace tessaline {
+
+namespace {
+
+constexpr int kChunk = 64;  // points per chunk
+
+}  // namespace
+
+ParallelSGZ::ParallelSGZ(const Tables& t, int threads) {
+  nthreads_ = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
+  if (nthreads_ < 1) nthreads_ = 1;
+  workers_.resize(static_cast<std::size_t>(nthreads_));
+  for (Worker& w : workers_) {
+    w.PARAM = std::make_unique<ParamVector>();
+    w.optics.prepare(t);
+  }
+  const std::size_t npar = static_cast<std::size_t>(t.NPAR > 0 ? t.NPAR : 1);
+  D_.assign(kChunk * npar, 0.0);
+  f_.assign(kChunk, 0.0);
+  free_index_.assign(npar, 0);
+  row_begin_.assign(static_cast<std::size_t>(nthreads_) + 1, 1);
+  for (int id = 1; id < nthreads_; ++id) pool_.emplace_back([this, id] { thread_main(id); });
+}
+
+ParallelSGZ::~ParallelSGZ() {
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    quit_ = true;
+  }
+  start_cv_.notify_all();
+  for (std::thread& th : pool_) th.join();
+}
+
+void ParallelSGZ::thread_main(int id) {
+  long seen = 0;
+  for (;;) {
+    Phase phase;
+    {
+      std::unique_lock<std::mutex> lk(mu_);
+      start_cv_.wait(lk, [&] { return quit_ || generation_ != seen; });
+      if (quit_) return;
+      seen = generation_;
+      phase = phase_;
+    }
+    work(id, phase);
+    {
+      std::lock_guard<std::mutex> lk(mu_);
+      if (--running_ == 0) done_cv_.notify_one();
+    }
+  }
+}
+
+void ParallelSGZ::run_all(Phase phase) {
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    phase_ = phase;
+    running_ = nthreads_ - 1;
+    ++generation_;
+  }
+  start_cv_.notify_all();
+  work(0, phase);
+  std::unique_lock<std::mutex> lk(mu_);
+  done_cv_.wait(lk, [&] { return running_ == 0; });
+}
+
+void ParallelSGZ::work(int id, Phase phase) {
+  if (phase == Phase::kPoints) {
+    points_phase(id);
+  } else {
+    rows_phase(id);
+  }
+}
+
+void ParallelSGZ::points_phase(int id) {
+  Worker& w = workers_[static_cast<std::size_t>(id)];
+  Tables& t = *t_;
+  ParamVector& P = *w.PARAM;
+  const int nv = t.nvalues;
+  for (;;) {
+    const int q = next_point_.fetch_add(1, std::memory_order_relaxed);
+    if (q >= count_) return;
+    const int p = first_ + q;
+    const int k = 1 + (p - 1) * nv;
+    for (int m = 1; m <= nv - 2; ++m) w.X(m) = t.POINTS(k + 1 + m);
+    const double f0 = w.optics.evaluate(t, P, w.X);
+    const double sigma = t.POINTS(k + 1);
+    double* D = &D_[static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_)];
+    for (int n = 0; n < nfree_; ++n) {
+      const int i = free_index_[static_cast<std::size_t>(n)];
+      const double a0 = P(i);
+      double h = 0.0;
+      P(i) = difference_step(a0, t.STEPLIM(i), t.PARMIN(i), t.PARMAX(i), h);
+      const double fi = w.optics.displaced(t, P, i);
+      P(i) = a0;
+      const double deriv = (fi - f0) / h;
+      D[n] = deriv / sigma;
+    }
+    f_[static_cast<std::size_t>(q)] = f0;
+  }
+}
+
+void ParallelSGZ::rows_phase(int id) {
+  const int j_begin = row_begin_[static_cast<std::size_t>(id)];
+  const int j_end = row_begin_[static_cast<std::size_t>(id) + 1];
+  if (j_begin >= j_end) return;
+  double* Z = fs_->Z.data();  // Z(L) at Z[L - 1]
+  for (int q = 0; q < count_; ++q) {
+    const double* D = &D_[static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_)];
+    long L = packed(j_begin, 1);
+    for (int j = j_begin; j < j_end; ++j) {
+      const double Dj = D[j - 1];
+      for (int kk = 1; kk <= j; ++kk) {
+        Z[L - 1] = Z[L - 1] + Dj * D[kk - 1];
+        ++L;
+      }
+    }
+  }
+}
+
+void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
+  t_ = &t;
+  fs_ = &fs;
+  NPAR_ = NPAR;
+  // A channel code the model does not know stops the run, as FUNCT would at the
+  // first such point.
+  for (int p = 1; p <= t.npoint; ++p) {
+    if (channel_of(t.POINTS(1 + (p - 1) * t.nvalues + 3)) == 0) throw RunStop("X(2) wrong!", kExitStop);
+  }
+  nfree_ = 0;
+  for (int i = 1; i <= NPAR; ++i) {
+    if (t.STEPLIM(i) > 0.0) free_index_[static_cast<std::size_t>(nfree_++)] = i;
+  }
+  for (Worker& w : workers_) *w.PARAM = t.PARAM;
+
+  // Rows of Z per thread, with about equal numbers of elements.
+  const double total = 0.5 * nfree_ * (nfree_ + 1.0);
+  int j = 1;
+  row_begin_[0] = 1;
+  for (int id = 1; id <= nthreads_; ++id) {
+    const double target = total * id / nthreads_;
+    while (j <= nfree_ && 0.5 * j * (j + 1.0) <= target) ++j;
+    row_begin_[static_cast<std::size_t>(id)] = id == nthreads_ ? nfree_ + 1 : j;
+  }
+
+  const int nv = t.nvalues;
+  for (first_ = 1; first_ <= t.npoint; first_ += kChunk) {
+    count_ = std::min(kChunk, t.npoint - first_ + 1);
+    next_point_.store(0, std::memory_order_relaxed);
+    run_all(Phase::kPoints);
+    for (int q = 0; q < count_; ++q) {
+      const int k = 1 + (first_ + q - 1) * nv;
+      const double sigma = t.POINTS(k + 1);
+      const double r = f_[static_cast<std::size_t>(q)] - t.POINTS(k);
+      S = S + (r / sigma) * (r / sigma) / 2.0;
+      const double* D = &D_[static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_)];
+      for (int n = 0; n < nfree_; ++n) {
+        const int i = free_index_[static_cast<std::size_t>(n)];
+        fs.G(i) = fs.G(i) + (r / sigma) * D[n];
+      }
+    }
+    if (nfree_ > 0) run_all(Phase::kRows);
+  }
+}
+
+}  // namespace tessaline

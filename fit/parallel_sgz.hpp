@@ -1,0 +1,83 @@
+// The fast evaluation of the objective, gradient and curvature matrix.
+//
+// It gives the same S, G and Z, bit for bit, as the straightforward SGZ: every
+// model value is the one FUNCT returns (cached optics, model/point_optics.hpp),
+// every derivative is formed with the same difference step, and S, G and every
+// element of Z receive the same terms in the same order (points in table order).
+// What differs is where the work happens:
+//  - each displaced parameter recomputes only the optics it changes;
+//  - the points are shared among all hardware threads, each with its own copy of
+//    the parameter vector and its own caches;
+//  - the points go in chunks; after each chunk, S and G are summed on the calling
+//    thread in point order, and the rows of Z are shared among the threads, each
+//    row summed over the chunk's points in order.
+// Threads, caches and buffers are set up once by the constructor; SGZ allocates
+// nothing.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "fit/fit.hpp"
+#include "model/point_optics.hpp"
+
+namespace tessaline {
+
+class ParallelSGZ {
+ public:
+  // Sets up for the run's tables (layers, kernel, points); threads = 0 takes
+  // every hardware thread.
+  explicit ParallelSGZ(const Tables& t, int threads = 0);
+  ~ParallelSGZ();
+  ParallelSGZ(const ParallelSGZ&) = delete;
+  ParallelSGZ& operator=(const ParallelSGZ&) = delete;
+
+  int threads() const { return nthreads_; }
+
+  // Adds to S, fs.G and fs.Z exactly what SGZ adds.
+  void SGZ(Tables& t, FitState& fs, int NPAR, double& S);
+
+ private:
+  struct Worker {
+    std::unique_ptr<ParamVector> PARAM;
+    PointOptics optics;
+    Table<double, 2> X;
+  };
+  enum class Phase { kPoints, kRows };
+
+  void run_all(Phase phase);  // runs the phase on every thread, then returns
+  void work(int id, Phase phase);
+  void points_phase(int id);
+  void rows_phase(int id);
+  void thread_main(int id);
+
+  int nthreads_ = 1;
+  std::vector<Worker> workers_;
+  std::vector<std::thread> pool_;
+
+  // Work of the current chunk.
+  Tables* t_ = nullptr;
+  FitState* fs_ = nullptr;
+  int NPAR_ = 0;
+  int nfree_ = 0;
+  int first_ = 0, count_ = 0;  // chunk: points first_ .. first_+count_-1
+  std::vector<double> D_;      // weighted compacted derivatives, nfree per point
+  std::vector<double> f_;      // model values
+  std::vector<int> row_begin_;  // rows of Z per thread
+  std::vector<int> free_index_;
+  std::atomic<int> next_point_{0};
+
+  // Pool control.
+  std::mutex mu_;
+  std::condition_variable start_cv_, done_cv_;
+  long generation_ = 0;
+  int running_ = 0;
+  Phase phase_ = Phase::kPoints;
+  bool quit_ = false;
+};
+
+}  // namespace tessaline
