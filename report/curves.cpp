@@ -1,1 +1,42 @@
-// (being written)
+// The model-curve files: the model intensity of each spin channel on a regular
+// grid of 200 glancing angles up to the last measured angle, one file per
+// channel, and the console lines that name all output files.
+#include <string>
+
+#include "report/report.hpp"
+
+namespace tessaline {
+
+namespace {
+
+constexpr int kCurvePoints = 200;
+
+}  // namespace
+
+void write_curve_files(const Tables& t, ModelWork& w, textio::OutStream& console) {
+  // The grid starts one step above zero and ends on the last angle read from the
+  // data file, whatever points were excluded from the fit.
+  const double delta = t.theta_last / kCurvePoints;
+  Table<double, kCurvePoints> angle;
+  Table<double, kCurvePoints> value;
+  Table<double, 2> X;
+
+  for (int j = 1; j <= 4; ++j) {
+    X(2) = j;
+    for (int k = 1; k <= kCurvePoints; ++k) {
+      angle(k) = k * delta;
+      X(1) = angle(k);
+      value(k) = FUNCT(t, w, X);
+    }
+    textio::OutStream file;
+    file.create(std::string(file_name(OUTNAM(j))));
+    for (int k = 1; k <= kCurvePoints; ++k) file.write_free({angle(k), value(k)});
+    file.close();
+  }
+
+  console.write(textio::Record().A("Fit results are in file   : ").A(OUTNAM(5)));
+  console.write(textio::Record().A("Fit functions are in files: ").A(OUTNAM(1)));
+  for (int j = 2; j <= 4; ++j) console.write(textio::Record().X(28).A(OUTNAM(j)));
+}
+
+}  // namespace tessaline

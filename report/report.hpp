@@ -1,0 +1,92 @@
+// Reporting: the iteration monitor of the fit, the results file "VreloBag.dat"
+// and the four model-curve files with the closing console lines.
+//
+// Every line goes through the text-record layer; a line that belongs to both the
+// console and the results file is written to the console first.  Values are
+// printed in physical units, PARAM(i) / SCALE(i).  Nothing here allocates per
+// line beyond the small strings of the text records; the curve files use two
+// fixed work tables of 200 doubles.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+#include "fit/fit.hpp"
+#include "model/model.hpp"
+#include "tables/tables.hpp"
+#include "textio/textio.hpp"
+
+namespace tessaline {
+
+// Output-name table: five 16-character, blank-padded file names.  Entries 1..4
+// are the model-curve files of channel codes 1..4 (UU, DD, UD, DU), entry 5 the
+// results file.  A file is opened under its entry without the trailing blanks.
+inline constexpr std::array<std::string_view, 5> kOutputNames = {
+    "VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat",
+    "VreloBag.dat    "};
+
+// Entry i (1-based) of the output-name table, trailing blanks included.
+constexpr std::string_view OUTNAM(int i) {
+  return kOutputNames.at(static_cast<std::size_t>(i - 1));
+}
+
+// An output name without its trailing blanks: the name the file is opened under.
+constexpr std::string_view file_name(std::string_view padded) {
+  const auto end = padded.find_last_not_of(' ');
+  return end == std::string_view::npos ? std::string_view{} : padded.substr(0, end + 1);
+}
+
+// Prints every iteration of the fit (or every PRTFREQ-th one, and the last) to
+// the console and to the results file, and explains a failure status on the
+// console.  The only state is the print counter, which starts at 0 and is never
+// reset; the tables and the minimizer's state are read in place.
+class IterationMonitor : public Monitor {
+ public:
+  IterationMonitor(const Tables& t, const FitState& fs, textio::OutStream& console,
+                   textio::OutStream& results)
+      : t_(t), fs_(fs), console_(console), results_(results) {}
+
+  // SPRED, STEPERR, STEPSCALE and LIMTREND are part of the minimizer's report but
+  // are not printed.
+  void MONITO(double S, int NPAR, int ITER, int PRTFREQ, double SPRED, double STEPERR,
+              double STEPSCALE, double LIMTREND) override;
+
+  // Console only: the objective at the start values is not finite, and why.
+  void nonfinite_start(int point) override;
+
+  // Current value of the print counter (for the fit's own checks and the tests).
+  int print_counter() const { return counter_; }
+
+ private:
+  void print_block(double S, int NPAR, int ITER);
+  void parameter_line(int i);
+  void angle_spread_lines();
+  void chi_square_line(double S, int NPAR);
+  // One complete line, to the console and then to the results file.
+  void both(const textio::Record& r);
+  void both(std::string_view line);
+  void both_free(std::string_view text);
+
+  const Tables& t_;
+  const FitState& fs_;
+  textio::OutStream& console_;
+  textio::OutStream& results_;
+  int counter_ = 0;
+};
+
+// Creates (or replaces) the results file "VreloBag.dat" on `results` and writes
+// its head: title, collimation summary, and, when they apply, the two exclusion
+// counts and the angle-zero correction.  Nothing goes to the console.
+void write_results_head(textio::OutStream& results, const Tables& t);
+
+// A line of 73 percent signs to the console and to the results file, which is
+// then closed.
+void write_closing_line(textio::OutStream& console, textio::OutStream& results);
+
+// Writes the model-curve files of the four channels, 200 lines each of the
+// glancing angle k * theta_last / 200 (k = 1..200) and the model value FUNCT at
+// that angle, for the parameters now in PARAM; then names the output files on
+// the console.
+void write_curve_files(const Tables& t, ModelWork& w, textio::OutStream& console);
+
+}  // namespace tessaline
