@@ -1,1 +1,270 @@
-// (being written)
+// The entry-file reader: one forward pass over the model description, echoing
+// every value on the console as it is read.
+//
+// Each fit parameter is a value line followed by a mark line whose first
+// character F or f fixes it.  Scattering-length densities arrive in units of
+// 1e-6 A^-2 and angles in mrad; both are converted to A^-2 and rad before they
+// are stored as physical value times SCALE.  The limits of the shared tables are
+// checked right after each count has been echoed, so that the console shows the
+// offending value before the stop.
+#include <string>
+
+#include "driver/driver.hpp"
+
+namespace tessaline {
+namespace {
+
+using textio::InStream;
+using textio::OutStream;
+using textio::Record;
+
+// The unit in which the file gives a value.  Scattering-length densities are
+// echoed as physical values in A^-2, angles in mrad as entered.
+enum class Unit {
+  kAsWritten,
+  kMicro,  // 1e-6 A^-2, multiplied by 1e-6
+  kMilli,  // mrad, divided by 1000
+};
+
+// Where a value stands in a file without blank lines, for error reports.
+std::string at_line(int line) { return " (entry-file line " + std::to_string(line) + ")"; }
+
+// How one parameter is echoed: label, number field, width of the fixed suffix.
+struct Echo {
+  const char* label;
+  char form;  // 'F' or 'E'
+  int w;
+  int d;
+  int suffix_w;
+};
+
+constexpr Echo kThickness{"thickness [A]   :", 'F', 7, 2, 15};
+constexpr Echo kReNb{"Re{Nb} [A^(-2)] :", 'E', 12, 4, 10};
+constexpr Echo kReNbSubstrate{"Re{Nb} [A^(-2)]: ", 'E', 12, 4, 10};
+constexpr Echo kImNb{"Im{Nb} [A^(-2)] :", 'E', 12, 4, 10};
+constexpr Echo kNp{"Np [A^(-2)]     :", 'E', 12, 4, 10};
+constexpr Echo kCosDelta{"<cos(delta_gamma)>:", 'F', 6, 2, 16};
+constexpr Echo kDebyeWaller{"Debye-Waller    :", 'F', 7, 2, 15};
+constexpr Echo kCosGamma{"<cos_gamma>     :", 'F', 6, 3, 16};
+constexpr Echo kSinGamma{"<sin_gamma>     :", 'F', 6, 3, 16};
+constexpr Echo kSin2Gamma{"<sin^2(gamma)>  :", 'F', 6, 3, 16};
+constexpr Echo kScaling{"total scaling factor         :", 'E', 12, 4, 10};
+constexpr Echo kAlpha0{"illumination parameter [mrad]:", 'E', 12, 4, 10};
+constexpr Echo kBackground{"bgr                          :", 'E', 12, 4, 10};
+
+class EntryReader {
+ public:
+  EntryReader(Tables& t, OutStream& console) : t_(t), console_(console) {}
+
+  void read(const std::string& name);
+
+ private:
+  // A parameter value at slot i (file line `line` when the file has no blank
+  // lines): read, convert to physical units, store, echo with the line left open,
+  // then read the mark and finish the line.  Returns whether the mark fixes it.
+  bool parameter(int i, const Echo& echo, const std::string& what, int line,
+                 Unit unit = Unit::kAsWritten);
+  bool mark(const std::string& what, int line);
+  void separator(const std::string& what, int line);
+  void fix(int i);
+  void limit_stop(const char* message);
+  // Six (layer) or five (substrate) values starting at slot `first`.
+  void medium(int first, int k, int line);
+  [[noreturn]] void magnetic_pair_dialogue(int k);
+
+  Tables& t_;
+  OutStream& console_;
+  InStream in_;
+};
+
+bool EntryReader::mark(const std::string& what, int line) {
+  const char c = in_.read_char("the fixed mark of " + what + at_line(line));
+  return c == 'F' || c == 'f';
+}
+
+void EntryReader::separator(const std::string& what, int line) {
+  in_.skip_line("the separator line before " + what + at_line(line));
+}
+
+void EntryReader::fix(int i) {
+  t_.STEPLIM(i) = 0;
+  ++t_.NFIX;
+}
+
+void EntryReader::limit_stop(const char* message) {
+  in_.close();
+  throw RunStop(message, kExitStop);
+}
+
+bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, int line, Unit unit) {
+  double v = 0;
+  in_.read(v, what + at_line(line));
+  double phys = v;
+  if (unit == Unit::kMicro) phys = v * 1.0e-6;
+  if (unit == Unit::kMilli) phys = v / 1000.0;
+  t_.PARAM(i) = phys * t_.SCALE(i);
+
+  const double shown = unit == Unit::kMicro ? phys : v;
+  Record r;
+  r.A(echo.label);
+  if (echo.form == 'E')
+    r.E(shown, echo.w, echo.d);
+  else
+    r.F(shown, echo.w, echo.d);
+  console_.write_no_advance(r);
+
+  const bool fixed = mark(what, line + 1);
+  if (fixed) {
+    fix(i);
+    console_.write(Record().A("fixed", echo.suffix_w));
+  } else {
+    console_.write(std::string_view{});
+  }
+  return fixed;
+}
+
+void EntryReader::medium(int first, int k, int line) {
+  // k = 0 is the substrate, which has no thickness slot.
+  const std::string of = k > 0 ? " of layer " + std::to_string(k) : " of the substrate";
+  int i = first;
+  if (k > 0) {
+    parameter(i++, kThickness, "the thickness in A" + of, line);
+    line += 2;
+  }
+  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, line, Unit::kMicro);
+  line += 2;
+  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, line, Unit::kMicro);
+  line += 2;
+  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, line, Unit::kMicro);
+  line += 2;
+  const bool cos_fixed = parameter(i++, kCosDelta, "<cos(delta_gamma)>" + of, line);
+  line += 2;
+  // The model uses only the product N_p * <cos(delta_gamma)>, so at least one of
+  // the two must be held.
+  if (!np_fixed && !cos_fixed) magnetic_pair_dialogue(k);
+  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of, line);
+}
+
+void EntryReader::magnetic_pair_dialogue(int k) {
+  in_.close();
+  console_.write_free();
+  console_.write(".......ERROR:......................................");
+  console_.write("Np and <Cos(delta_gamma)> may not be fitted together.");
+  if (k > 0)
+    console_.write(Record().A("Please, correct entry file for layer ").I(k, 3));
+  else
+    console_.write("Please, correct entry file for Substrate.");
+  console_.write_free();
+  throw InputDialogueStop("magnetic pair both free");
+}
+
+void EntryReader::read(const std::string& name) {
+  in_.open(name, "entry file");
+
+  // Polarization vectors: values and marks are held until the end of the file,
+  // because their slots exist only once nlay is known.
+  static constexpr const char* kPolNames[6] = {"Pi(x)", "Pi(y)", "Pi(z)",
+                                               "Pf(x)", "Pf(y)", "Pf(z)"};
+  double pol[6] = {};
+  bool pol_fixed[6] = {};
+  for (int j = 0; j < 6; ++j) {
+    // Lines 1-6 for Pi, 8-13 for Pf, with a separator between.
+    const int line = 2 * j + 1 + (j >= 3 ? 1 : 0);
+    const std::string what = std::string("the polarization component ") + kPolNames[j];
+    in_.read(pol[j], what + at_line(line));
+    pol_fixed[j] = mark(what, line + 1);
+    if (j == 2) separator("the analyser polarization Pf", 7);
+  }
+  separator("the wavelength", 14);
+
+  in_.read(t_.wavelength, "the wavelength in A" + at_line(15));
+  console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
+
+  in_.read(t_.nn, "the number of points per spin channel, an integer" + at_line(16));
+  console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
+  if (t_.nn > maxpoint) limit_stop("nn > maxpoint");
+  if (t_.nn < 1) limit_stop("nn < 1");
+  t_.npoint = 4 * t_.nn;
+  t_.nvalues = 4;
+
+  console_.write("Collimation function");
+  in_.read(t_.j0, "the number of collimation points, an integer" + at_line(17));
+  console_.write(Record().A("Number of points: ").I(t_.j0, 3));
+  if (t_.j0 > maxj0) limit_stop("j0 > maxj0");
+  if (t_.j0 < 1) limit_stop("j0 < 1");
+
+  double step = 0;
+  in_.read(step, "the collimation step in mrad" + at_line(18));
+  console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
+  t_.coll_step = step / 1000.0;
+  double sigma = 0;
+  in_.read(sigma, "the collimation sigma in mrad" + at_line(19));
+  console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
+  t_.coll_sigma = sigma / 1000.0;
+
+  separator("the number of layers", 20);
+  console_.write_free();
+  in_.read(t_.nlay, "the number of layers, an integer" + at_line(21));
+  console_.write(Record().A("Number of layers: ").I(t_.nlay, 3));
+  if (t_.nlay > maxlay) limit_stop("nlay > maxlay");
+  if (t_.nlay < 0) limit_stop("nlay < 0");
+  set_up_parameters(t_, pol, pol + 3);
+
+  const int n = t_.nlay;
+  for (int k = 1; k <= n; ++k) {
+    const int line = 22 + 13 * (k - 1);
+    separator("layer " + std::to_string(k), line);
+    console_.write(Record().A("    Layer ").I(k, 3));
+    medium(6 * k - 5, k, line + 1);
+  }
+
+  int line = 22 + 13 * n;
+  separator("the substrate", line);
+  console_.write_free("   Substrate");
+  medium(6 * n + 1, 0, line + 1);
+
+  line += 11;
+  separator("the magnetization-angle averages", line);
+  console_.write_free();
+  parameter(6 * n + 6, kCosGamma, "<cos gamma>", line + 1);
+  parameter(6 * n + 7, kSinGamma, "<sin gamma>", line + 3);
+  parameter(6 * n + 8, kSin2Gamma, "<sin^2 gamma>", line + 5);
+
+  line += 7;
+  separator("the total scaling factor", line);
+  console_.write_free();
+  parameter(6 * n + 9, kScaling, "the total scaling factor", line + 1);
+  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", line + 3,
+            Unit::kMilli);
+  parameter(6 * n + 11, kBackground, "the background", line + 5);
+
+  line += 7;
+  console_.write_free();
+  separator("the zero correction", line);
+  double zero = 0;
+  in_.read(zero, "the zero correction in mrad" + at_line(line + 1));
+  console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
+  t_.zero_correction = zero / 1000.0;
+  in_.close();
+  console_.write_free();
+
+  // The polarization echo closes the model; its fixed marks are applied last.
+  for (int j = 0; j < 6; ++j) {
+    const int i = 6 * n + 12 + j;
+    console_.write_no_advance(Record().A(name_view(t_.PARNAM(i))).A(":").F(pol[j], 6, 3));
+    if (pol_fixed[j]) {
+      fix(i);
+      console_.write(Record().A("fixed", 10));
+    } else {
+      console_.write(std::string_view{});
+    }
+  }
+}
+
+}  // namespace
+
+void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console) {
+  EntryReader(t, console).read(name);
+}
+
+}  // namespace tessaline

@@ -1,0 +1,461 @@
+// Whole-program tests: the built tessaline binary runs in a fresh temporary
+// directory with its answers piped into standard input; the console transcript,
+// the error stream, the exit status and the files left behind are checked.
+//
+// Expected transcripts are written by hand from the line layouts.  With piped
+// answers nothing is echoed, so a prompt left open is continued by the next line
+// the program writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/driver/scratch.hpp"
+
+namespace tessaline {
+namespace {
+
+using testing::lines;
+using testing::ScratchDir;
+using Lines = std::vector<std::string>;
+
+constexpr int kExitStop = 1;
+constexpr int kExitTextError = 2;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the program in `dir` with `answers` on standard input.  A run that does
+// not end within a minute (a prompt loop spinning on closed input) is killed and
+// reported as status 124.
+Outcome run_program(const ScratchDir& dir, const std::string& answers) {
+  dir.write("answers.txt", answers);
+  const std::string cmd = "cd '" + dir.path().string() +
+                          "' && timeout 60 '" TESSALINE_EXE
+                          "' < answers.txt > stdout.txt 2> stderr.txt";
+  const int rc = std::system(cmd.c_str());
+  Outcome o;
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  o.out = dir.read("stdout.txt");
+  o.err = dir.read("stderr.txt");
+  return o;
+}
+
+const std::string kBanner = "***************Tessaline Corvennastral ******";  // first 45
+const std::string kDots = "..................................................";
+const std::string kPressEnter = "Press <ENT> to exit ... ";
+
+// A two-layer model with two points per channel and seven free parameters.
+Lines small_entry() {
+  return {"1       Pi(x)",
+          "F",
+          "0",
+          "F",
+          "0",
+          "F",
+          "------- analyser",
+          "-1      Pf(x)",
+          "F",
+          "0",
+          "F",
+          "0",
+          "F",
+          "------- instrument",
+          "4.5     wavelength [A]",
+          "2       points per channel",
+          "3       collimation points",
+          "0.15    step [mrad]",
+          "0.3     sigma [mrad]",
+          "------- layers",
+          "2",
+          "------- layer 1: Fe",
+          "35.5",
+          "",
+          "8.02",
+          "",
+          "-0.0012",
+          "F",
+          "5.12",
+          "",
+          "1",
+          "F",
+          "4.25",
+          "",
+          "------- layer 2: Ag",
+          "20",
+          "F",
+          "3.5",
+          "F",
+          "0.001",
+          "F",
+          "0",
+          "F",
+          "0.3",
+          "F",
+          "2.5",
+          "",
+          "------- substrate: MgO",
+          "5.98",
+          "F",
+          "0",
+          "F",
+          "0",
+          "F",
+          "0",
+          "F",
+          "3",
+          "F",
+          "------- gamma",
+          "1",
+          "F",
+          "0",
+          "F",
+          "1",
+          "F",
+          "------- scale, alpha_0, background",
+          "1",
+          "",
+          "0.6",
+          "F",
+          "2e-6",
+          "",
+          "------- zero",
+          "-0.05"};
+}
+
+// The echo of small_entry(), from the layouts.
+Lines small_echo() {
+  return {"Wavelength [A]  :  4.50",
+          "Number of experimental points:      2",
+          "Collimation function",
+          "Number of points:   3",
+          "Step [mrad]     :  0.1500E+00",
+          "\"sigma\" [mrad]  :  0.3000E+00",
+          "",
+          "Number of layers:   2",
+          "    Layer   1",
+          "thickness [A]   :  35.50",
+          "Re{Nb} [A^(-2)] :  0.8020E-05",
+          "Im{Nb} [A^(-2)] : -0.1200E-08     fixed",
+          "Np [A^(-2)]     :  0.5120E-05",
+          "<cos(delta_gamma)>:  1.00           fixed",
+          "Debye-Waller    :   4.25",
+          "    Layer   2",
+          "thickness [A]   :  20.00          fixed",
+          "Re{Nb} [A^(-2)] :  0.3500E-05     fixed",
+          "Im{Nb} [A^(-2)] :  0.1000E-08     fixed",
+          "Np [A^(-2)]     :  0.0000E+00     fixed",
+          "<cos(delta_gamma)>:  0.30           fixed",
+          "Debye-Waller    :   2.50",
+          "    Substrate",
+          "Re{Nb} [A^(-2)]:   0.5980E-05     fixed",
+          "Im{Nb} [A^(-2)] :  0.0000E+00     fixed",
+          "Np [A^(-2)]     :  0.0000E+00     fixed",
+          "<cos(delta_gamma)>:  0.00           fixed",
+          "Debye-Waller    :   3.00          fixed",
+          "",
+          "<cos_gamma>     : 1.000           fixed",
+          "<sin_gamma>     : 0.000           fixed",
+          "<sin^2(gamma)>  : 1.000           fixed",
+          "",
+          "total scaling factor         :  0.1000E+01",
+          "illumination parameter [mrad]:  0.6000E+00     fixed",
+          "bgr                          :  0.2000E-05",
+          "",
+          "Correction of \"zero\"   [mrad]: -0.5000E-01",
+          "",
+          "Pi(x)           : 1.000     fixed",
+          "Pi(y)           : 0.000     fixed",
+          "Pi(z)           : 0.000     fixed",
+          "Pf(x)           :-1.000     fixed",
+          "Pf(y)           : 0.000     fixed",
+          "Pf(z)           : 0.000     fixed"};
+}
+
+// Two points per channel; channel c has reflectivities of order 10^-c.
+Lines small_points() {
+  return {"0.9     0.05    0.004", "0.2     0.01    0.008", "0.8     0.05    0.004",
+          "0.1     0.01    0.008", "0.01    0.001   0.004", "0.005   0.001   0.008",
+          "0.01    0.001   0.004", "0.005   0.001   0.008"};
+}
+
+std::string with_line(Lines l, std::size_t index, const std::string& text) {
+  l.at(index) = text;
+  return lines(l);
+}
+
+// What the console shows before the data-file prompt for small_entry().
+std::string head_transcript() {
+  Lines l = {kBanner, "Entry file? " + kDots};
+  for (const auto& e : small_echo()) l.push_back(e);
+  l.push_back(kDots);
+  l.push_back("");
+  return lines(l);
+}
+
+bool no_output_files(const ScratchDir& dir) {
+  for (const char* f : {"VreloBag.dat", "VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat",
+                        "VreloFunctDU.dat"})
+    if (dir.exists(f)) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------- echo, dialogues
+
+TEST(EndToEnd, EchoOfTheEntryFileAndTheErrorBarDialogue) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  dir.write("points.dat", with_line(small_points(), 1, "0.2 0 0.008"));
+  const Outcome o = run_program(dir, "small.ent\npoints.dat\n\n");
+  EXPECT_EQ(o.out, head_transcript() + "File with experimental points? \n" +
+                       "Error bar for point   2 at UU is zero or negative!\n" + kPressEnter);
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(o.status, kExitStop);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+TEST(EndToEnd, MagneticPairDialogueForALayer) {
+  ScratchDir dir;
+  Lines e = small_entry();
+  e.at(31) = "-";  // <cos(delta_gamma)> of layer 1 free, like its N_p
+  dir.write("small.ent", lines(e));
+  const Outcome o = run_program(dir, "small.ent\n\n");
+  const Lines tail = {"<cos(delta_gamma)>:  1.00",
+                      "",
+                      ".......ERROR:......................................",
+                      "Np and <Cos(delta_gamma)> may not be fitted together.",
+                      "Please, correct entry file for layer   1",
+                      ""};
+  const std::string expected_end = lines(tail) + kPressEnter;
+  ASSERT_GE(o.out.size(), expected_end.size());
+  EXPECT_EQ(o.out.substr(o.out.size() - expected_end.size()), expected_end) << o.out;
+  EXPECT_EQ(o.out.find(kDots + "\n\n"), std::string::npos);  // the entry file was not finished
+  EXPECT_EQ(o.status, kExitStop);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+TEST(EndToEnd, MagneticPairDialogueForTheSubstrate) {
+  ScratchDir dir;
+  Lines e = small_entry();
+  e.at(53) = "";  // substrate N_p free
+  e.at(55) = "";  // and its <cos(delta_gamma)>
+  dir.write("small.ent", lines(e));
+  const Outcome o = run_program(dir, "small.ent\n");
+  const Lines tail = {"Np [A^(-2)]     :  0.0000E+00",
+                      "<cos(delta_gamma)>:  0.00",
+                      "",
+                      ".......ERROR:......................................",
+                      "Np and <Cos(delta_gamma)> may not be fitted together.",
+                      "Please, correct entry file for Substrate.",
+                      ""};
+  const std::string expected_end = lines(tail) + kPressEnter;
+  ASSERT_GE(o.out.size(), expected_end.size());
+  EXPECT_EQ(o.out.substr(o.out.size() - expected_end.size()), expected_end) << o.out;
+  EXPECT_EQ(o.status, kExitStop);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+// ---------------------------------------------------------------- limit stops
+
+struct LimitCase {
+  std::size_t line;  // 0-based line of small_entry() replaced
+  const char* value;
+  const char* echo;  // the last echo line before the stop
+  const char* message;
+};
+
+TEST(EndToEnd, LimitStopsFollowTheEchoWithoutAKeyWait) {
+  const LimitCase cases[] = {
+      {15, "1001", "Number of experimental points:    ***", "nn > maxpoint"},
+      {16, "102", "Number of points: 102", "j0 > maxj0"},
+      {20, "501", "Number of layers: 501", "nlay > maxlay"},
+      {15, "0", "Number of experimental points:      0", "nn < 1"},
+      {16, "0", "Number of points:   0", "j0 < 1"},
+      {20, "-1", "Number of layers:  -1", "nlay < 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    ScratchDir dir;
+    dir.write("small.ent", with_line(small_entry(), c.line, c.value));
+    const Outcome o = run_program(dir, "small.ent\npoints.dat\n0\n0\n\n");
+    const std::string expected_end = std::string(c.echo) + "\n" + c.message + "\n";
+    ASSERT_GE(o.out.size(), expected_end.size());
+    EXPECT_EQ(o.out.substr(o.out.size() - expected_end.size()), expected_end) << o.out;
+    EXPECT_EQ(o.out.find(kPressEnter), std::string::npos);
+    EXPECT_EQ(o.status, kExitStop);
+    EXPECT_TRUE(no_output_files(dir));
+  }
+}
+
+// ---------------------------------------------------------------- text-layer errors
+
+TEST(EndToEnd, AMissingEntryFileEndsWithItsName) {
+  ScratchDir dir;
+  const Outcome o = run_program(dir, "absent.ent\n");
+  EXPECT_EQ(o.out, lines({kBanner, "Entry file? " + kDots}));
+  EXPECT_NE(o.err.find("absent.ent"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+TEST(EndToEnd, AMissingDataFileEndsWithItsName) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  const Outcome o = run_program(dir, "small.ent\nabsent.dat\n");
+  EXPECT_EQ(o.out, head_transcript() + "File with experimental points? ");
+  EXPECT_NE(o.err.find("absent.dat"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+TEST(EndToEnd, AWordWhereANumberBelongsNamesFileLineAndValue) {
+  ScratchDir dir;
+  dir.write("small.ent", with_line(small_entry(), 14, "four and a half"));
+  const Outcome o = run_program(dir, "small.ent\n");
+  EXPECT_EQ(o.out, lines({kBanner, "Entry file? " + kDots}));
+  EXPECT_NE(o.err.find("small.ent"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("line 15"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("wavelength"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+}
+
+TEST(EndToEnd, AnIntegerWithADecimalPointIsRefused) {
+  ScratchDir dir;
+  dir.write("small.ent", with_line(small_entry(), 20, "2.0"));
+  const Outcome o = run_program(dir, "small.ent\n");
+  EXPECT_NE(o.err.find("line 21"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("number of layers"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+TEST(EndToEnd, AnEntryFileEndingEarlyIsRefused) {
+  ScratchDir dir;
+  Lines e = small_entry();
+  e.resize(40);
+  dir.write("small.ent", lines(e));
+  const Outcome o = run_program(dir, "small.ent\n");
+  EXPECT_NE(o.err.find("small.ent"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("layer 2"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+TEST(EndToEnd, ADataFileEndingEarlyIsRefused) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  Lines p = small_points();
+  p.pop_back();
+  dir.write("points.dat", lines(p));
+  const Outcome o = run_program(dir, "small.ent\npoints.dat\n0\n0\n");
+  EXPECT_EQ(o.out, head_transcript() + "File with experimental points? ");
+  EXPECT_NE(o.err.find("points.dat"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("point 2 of channel DU"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+  EXPECT_TRUE(no_output_files(dir));
+}
+
+// ---------------------------------------------------------------- closed input
+
+TEST(EndToEnd, InputEndingAtAnyPromptEndsTheRun) {
+  const std::string first = "Number of first points to exclude? ";
+  const std::string last = "Number of  last points to exclude? ";
+  struct Case {
+    const char* answers;
+    std::string transcript;
+  };
+  const Case cases[] = {
+      {"", lines({kBanner}) + "Entry file? "},
+      {"small.ent\n", head_transcript() + "File with experimental points? "},
+      {"small.ent\npoints.dat\n", head_transcript() + "File with experimental points? " + first},
+      {"small.ent\npoints.dat\n0\n",
+       head_transcript() + "File with experimental points? " + first + last},
+      // 7 free parameters and 8 points: the limit is 1; 5 is refused, then input ends.
+      {"small.ent\npoints.dat\n5\n",
+       head_transcript() + "File with experimental points? " + first + " Not so many!\n" + first},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answers);
+    ScratchDir dir;
+    dir.write("small.ent", lines(small_entry()));
+    dir.write("points.dat", lines(small_points()));
+    const Outcome o = run_program(dir, c.answers);
+    EXPECT_EQ(o.out, c.transcript);
+    EXPECT_NE(o.err.find("standard input"), std::string::npos) << o.err;
+    EXPECT_EQ(o.status, kExitTextError);
+    EXPECT_TRUE(no_output_files(dir));
+  }
+}
+
+// ---------------------------------------------------------------- file names
+
+TEST(EndToEnd, AFileNameLongerThan256CharactersIsRefused) {
+  ScratchDir dir;
+  const Outcome o = run_program(dir, std::string(257, 'a') + "\n");
+  EXPECT_EQ(o.out, lines({kBanner}) + "Entry file? ");
+  EXPECT_NE(o.err.find("256"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+}
+
+TEST(EndToEnd, AFileNameOf256CharactersIsAccepted) {
+  ScratchDir dir;
+  const std::string sub(200, 'd');
+  std::filesystem::create_directory(dir.path() / sub);
+  const std::string name = sub + "/" + std::string(55, 'e');
+  ASSERT_EQ(name.size(), 256u);
+  dir.write(name, lines(small_entry()));
+  // Quoted, because a slash would end an unquoted name.
+  const Outcome o = run_program(dir, "'" + name + "'\n");
+  EXPECT_EQ(o.out, head_transcript() + "File with experimental points? ");
+  EXPECT_EQ(o.status, kExitTextError);  // the answers end at the data-file prompt
+}
+
+TEST(EndToEnd, AQuotedFileNameMayHoldBlanks) {
+  ScratchDir dir;
+  dir.write("my model.ent", lines(small_entry()));
+  const Outcome o = run_program(dir, "'my model.ent'\n");
+  EXPECT_EQ(o.out, head_transcript() + "File with experimental points? ");
+}
+
+// ---------------------------------------------------------------- a whole run
+
+TEST(EndToEnd, ANormalRunWritesItsFilesAndEndsAtTheKeyWait) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  dir.write("points.dat", lines(small_points()));
+  const Outcome o = run_program(dir, "small.ent\npoints.dat\n0\n0\n\n");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  const std::string head = head_transcript() + "File with experimental points? " +
+                           "Number of first points to exclude? " +
+                           "Number of  last points to exclude? ";
+  EXPECT_EQ(o.out.substr(0, head.size()), head);
+  const std::string names = lines({
+      "Fit results are in file   : VreloBag.dat    ",
+      "Fit functions are in files: VreloFunctUU.dat",
+      "                            VreloFunctDD.dat",
+      "                            VreloFunctUD.dat",
+      "                            VreloFunctDU.dat",
+  });
+  const std::string end = std::string(73, '%') + "\n" + names + kPressEnter;
+  ASSERT_GE(o.out.size(), end.size());
+  EXPECT_EQ(o.out.substr(o.out.size() - end.size()), end) << o.out;
+  for (const char* f :
+       {"VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"}) {
+    const std::string curve = dir.read(f);
+    EXPECT_EQ(std::count(curve.begin(), curve.end(), '\n'), 200) << f;
+  }
+  const std::string results = dir.read("VreloBag.dat");
+  EXPECT_EQ(results.substr(0, 23), "    Tessaline results:\n");
+  EXPECT_NE(results.find("Correction of \"zero\" : -0.5000E-01 mrad\n"), std::string::npos)
+      << results;
+}
+
+}  // namespace
+}  // namespace tessaline
