@@ -1,0 +1,294 @@
+// The built tessaline-plot end to end: a small fit directory made in a fresh
+// temporary directory, the picture's format and pixel size (from the PNG IHDR
+// chunk), and bad inputs, which must fail with a message naming the file,
+// a non-zero exit status and no picture (nor a left-over temporary file).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kExe = TESSALINE_PLOT_EXE;
+
+std::string read_all(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
+
+std::string sh_quote(const std::string& s) {
+  std::string q = "'";
+  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+bool gnuplot_available() {
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path ? path : "");
+  std::string d;
+  while (std::getline(dirs, d, ':')) {
+    if (!d.empty() && access((fs::path(d) / "gnuplot").c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// A fit directory: data file, four curve files, results file, entry file.
+class PlotRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "plot_run_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+    tmp_ = dir_ / "tmp";
+    fs::create_directory(tmp_);
+    write_case(nn_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // nn points per channel: a falling reflectivity with a magnetic split.
+  void write_case(int nn) {
+    std::ostringstream data;
+    data.precision(10);
+    const double split[4] = {1.5, 0.7, 0.05, 0.05};
+    for (int c = 0; c < 4; ++c) {
+      for (int i = 1; i <= nn; ++i) {
+        const double theta = i * 1e-3;
+        const double r = split[c] * 1e-3 / std::pow(theta * 100, 4);
+        data << r << ' ' << 0.05 * r << ' ' << theta << '\n';
+      }
+    }
+    write(dir_ / "pts.dat", data.str());
+    const char* names[4] = {"UU", "DD", "UD", "DU"};
+    for (int c = 0; c < 4; ++c)
+      write(dir_ / (std::string("VreloFunct") + names[c] + ".dat"),
+            curve(split[c], nn * 1e-3, 200));
+    write(dir_ / "VreloBag.dat", results(true, true));
+    write(dir_ / "pts.ent", "0.0\n\n0.0\n\n1.0\nf\n----\n0.0\nf\n0.0\nf\n1.0\nf\n----\n4.50\n20\n");
+  }
+
+  static std::string curve(double split, double theta_last, int lines) {
+    std::ostringstream s;
+    s.precision(15);
+    s << std::scientific;
+    for (int k = 1; k <= lines; ++k) {
+      const double theta = k * theta_last / 200;
+      s << ' ' << theta << "  " << split * 1e-3 / std::pow(theta * 100, 4) << '\n';
+    }
+    return s.str();
+  }
+
+  static std::string results(bool with_block, bool closed) {
+    std::string s = "    Tessaline results:\n";
+    const std::string stars = " " + std::string(73, '*') + "\n";
+    if (with_block) {
+      for (const char* it : {"   0", "   1", "   2"}) {
+        s += stars + it + " iterate              PARAMETERS       ERRORS     FACTORS\n";
+        s += "   hi_sq.norm: .1234E+01\n";
+      }
+    }
+    if (closed) s += std::string(73, '%') + "\n";
+    return s;
+  }
+
+  Result run(const std::string& args, const std::string& env = "") {
+    const std::string cmd =
+        "cd " + sh_quote(dir_.string()) + " && TMPDIR=" + sh_quote(tmp_.string()) + " " + env +
+        " " + sh_quote(kExe) + " " + args + " > " + sh_quote((dir_ / "stdout.txt").string()) +
+        " 2> " + sh_quote((dir_ / "stderr.txt").string());
+    const int rc = std::system(cmd.c_str());
+    Result r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = read_all(dir_ / "stdout.txt");
+    r.err = read_all(dir_ / "stderr.txt");
+    return r;
+  }
+
+  // No hidden temporary picture beside the output, nothing left in TMPDIR.
+  void expect_no_leftovers() {
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      EXPECT_NE(e.path().filename().string().rfind(".fit.", 0), 0u) << e.path();
+    }
+    EXPECT_TRUE(fs::is_empty(tmp_)) << "temporary files left in " << tmp_;
+  }
+
+  static std::pair<unsigned, unsigned> png_size(const fs::path& p) {
+    const std::string b = read_all(p);
+    if (b.size() < 24 || b.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+        b.compare(12, 4, "IHDR") != 0) {
+      return {0, 0};
+    }
+    const auto be32 = [&](std::size_t at) {
+      unsigned v = 0;
+      for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+      return v;
+    };
+    return {be32(16), be32(20)};
+  }
+
+  fs::path dir_;
+  fs::path tmp_;
+  int nn_ = 20;
+};
+
+#define SKIP_WITHOUT_GNUPLOT()                                                       \
+  if (!gnuplot_available())                                                          \
+  GTEST_SKIP() << "gnuplot is not installed (Debian: apt-get install gnuplot-nox); " \
+                  "the picture cannot be drawn"
+
+TEST_F(PlotRun, DrawsAPngOfTheRequestedSize) {
+  SKIP_WITHOUT_GNUPLOT();
+  const Result r = run("pts.dat --entry pts.ent --exclude 2 3 --status -3 --size 900x700");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("fit.png"), std::string::npos);
+  ASSERT_TRUE(fs::exists(dir_ / "fit.png"));
+  EXPECT_GT(fs::file_size(dir_ / "fit.png"), 1000u);
+  EXPECT_EQ(png_size(dir_ / "fit.png"), std::make_pair(900u, 700u));
+  // The picture has the permissions of an ordinary new file, not mkstemp's 0600.
+  struct stat st {};
+  ASSERT_EQ(stat((dir_ / "fit.png").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IRGRP, 0u);
+  expect_no_leftovers();
+
+  // Default size, another name; an old picture is replaced.
+  write(dir_ / "pic.png", "old");
+  const Result d = run("pts.dat --out pic.png");
+  ASSERT_EQ(d.status, 0) << d.err;
+  EXPECT_EQ(png_size(dir_ / "pic.png"), std::make_pair(1200u, 1400u));
+}
+
+TEST_F(PlotRun, SvgAndPdfByExtension) {
+  SKIP_WITHOUT_GNUPLOT();
+  Result r = run("pts.dat --out fit.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = read_all(dir_ / "fit.svg");
+  EXPECT_NE(svg.find("<svg"), std::string::npos);
+  EXPECT_NE(svg.find("</svg>"), std::string::npos);
+  r = run("pts.dat --out fit.pdf");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_all(dir_ / "fit.pdf").compare(0, 5, "%PDF-"), 0);
+  expect_no_leftovers();
+}
+
+TEST_F(PlotRun, UnfinishedResultsFileIsDrawnWithAWarning) {
+  SKIP_WITHOUT_GNUPLOT();
+  write(dir_ / "VreloBag.dat", results(true, false));
+  const Result r = run("pts.dat");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("VreloBag.dat has no closing line"), std::string::npos) << r.err;
+  EXPECT_GT(png_size(dir_ / "fit.png").first, 0u);
+}
+
+TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
+  struct Case {
+    std::string what;
+    std::string args;
+    std::string file;  // file to replace ("" none), with `text`
+    std::string text;
+    std::string message;
+  };
+  std::string thirteen;  // 4 points of 3 numbers and one number more
+  for (int i = 0; i < 4; ++i) thirteen += "1 0.1 0.001\n";
+  thirteen += "1\n";
+  std::string six_points;
+  for (int i = 0; i < 6; ++i) six_points += "1 0.1 0.001\n";
+  const std::vector<Case> cases = {
+      {"missing data file", "none.dat", "", "", "none.dat: cannot open the data file"},
+      {"missing curve file", "pts.dat", "VreloFunctUD.dat", "",
+       "VreloFunctUD.dat: cannot open the model-curve file"},
+      {"curve file too short", "pts.dat", "VreloFunctDD.dat", curve(1, 0.02, 199),
+       "VreloFunctDD.dat: holds 199 lines, expected 200"},
+      {"curve file too long", "pts.dat", "VreloFunctDU.dat", curve(1, 0.02, 201),
+       "VreloFunctDU.dat: holds 201 lines, expected 200"},
+      {"numbers not a multiple of 3", "pts.dat", "pts.dat", thirteen,
+       "pts.dat: the file ends inside point 5"},
+      {"points not divisible by four", "pts.dat", "pts.dat", six_points,
+       "pts.dat: holds 6 points, which do not divide into four channels"},
+      {"results file without a block", "pts.dat", "VreloBag.dat", results(false, true),
+       "VreloBag.dat: no iteration block"},
+      {"missing results file", "pts.dat", "VreloBag.dat", "",
+       "VreloBag.dat: cannot open the results file"},
+      {"short entry file", "pts.dat --entry pts.ent", "pts.ent", "1\n\n2\n",
+       "pts.ent: the file ends before the wavelength"},
+      {"too few points for --nn", "pts.dat --nn 21", "", "", "pts.dat: holds 80 points"},
+      {"exclusions leave nothing", "pts.dat --exclude 10 10", "", "",
+       "excluding the first 10 and the last 10 points leaves none of the 20 points"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_case(nn_);
+    if (!c.file.empty()) {
+      if (c.text.empty()) {
+        fs::remove(dir_ / c.file);
+      } else {
+        write(dir_ / c.file, c.text);
+      }
+    }
+    const Result r = run(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("tessaline-plot: " + c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "fit.png"));
+    expect_no_leftovers();
+  }
+}
+
+TEST_F(PlotRun, BadCommandLineShowsUsage) {
+  Result r = run("pts.dat --status 5");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("--status must be 1, -1, -2 or -3"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("usage: tessaline-plot DATAFILE"), std::string::npos);
+  r = run("pts.dat --out fit.gif");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("give --format"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "fit.gif"));
+  r = run("--help");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--exclude FIRST LAST"), std::string::npos);
+}
+
+TEST_F(PlotRun, FailedGnuplotLeavesTheOldPictureAlone) {
+  // A stand-in for gnuplot that starts writing the picture and then fails.
+  const fs::path fake = dir_ / "fake-gnuplot";
+  write(fake,
+        "#!/bin/sh\n"
+        "out=$(sed -n \"s/^set output '\\(.*\\)'$/\\1/p\" \"$1\")\n"
+        "printf 'half a picture' > \"$out\"\n"
+        "exit 3\n");
+  fs::permissions(fake, fs::perms::owner_all);
+  write(dir_ / "fit.png", "old picture");
+  Result r = run("pts.dat", "TESSALINE_GNUPLOT=" + sh_quote(fake.string()));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("failed with exit status 3"), std::string::npos) << r.err;
+  EXPECT_EQ(read_all(dir_ / "fit.png"), "old picture");
+  expect_no_leftovers();
+
+  r = run("pts.dat", "TESSALINE_GNUPLOT=/nonexistent/gnuplot");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot run /nonexistent/gnuplot"), std::string::npos) << r.err;
+  EXPECT_EQ(read_all(dir_ / "fit.png"), "old picture");
+  expect_no_leftovers();
+}
+
+}  // namespace

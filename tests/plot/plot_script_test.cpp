@@ -1,0 +1,263 @@
+// Command line, title and the prepared panels of tessaline-plot: which point
+// goes to which data file, where error bars are cut on the logarithmic axis,
+// and where the Q ticks stand.
+#include "tools/plot/plot_script.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+#include <string>
+
+namespace tessaline::plot {
+namespace {
+
+template <class F>
+std::string error_of(F f) {
+  try {
+    f();
+  } catch (const PlotError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// ---------------------------------------------------------------------------
+// Options
+
+TEST(PlotOptions, AllOptionsAndDefaults) {
+  Options o = parse_options({"pts.dat"});
+  EXPECT_EQ(o.data_file, "pts.dat");
+  EXPECT_EQ(o.out, "fit.png");
+  EXPECT_EQ(output_format(o), Format::png);
+  EXPECT_FALSE(o.entry_file.has_value());
+  EXPECT_EQ(o.first, 0);
+  EXPECT_EQ(o.last, 0);
+  EXPECT_EQ(o.nn, 0);
+  EXPECT_FALSE(o.status.has_value());
+
+  o = parse_options({"--entry", "a.ent", "--exclude", "3", "2", "pts.dat", "--nn", "50", "--out",
+                     "pic.SVG", "--status", "-3", "--size", "800x600"});
+  EXPECT_EQ(o.data_file, "pts.dat");
+  EXPECT_EQ(o.entry_file.value_or(""), "a.ent");
+  EXPECT_EQ(o.first, 3);
+  EXPECT_EQ(o.last, 2);
+  EXPECT_EQ(o.nn, 50);
+  EXPECT_EQ(output_format(o), Format::svg);  // extension, any case
+  EXPECT_EQ(o.status.value_or(0), -3);
+  EXPECT_EQ(o.width, 800);
+  EXPECT_EQ(o.height, 600);
+  // --format wins over the extension.
+  EXPECT_EQ(output_format(parse_options({"p", "--out", "x.png", "--format", "pdf"})), Format::pdf);
+  EXPECT_TRUE(parse_options({"--help"}).help);
+}
+
+TEST(PlotOptions, BadCommandLinesAreUsageErrors) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "no data file"},
+      {{"a", "b"}, "more than one data file"},
+      {{"a", "--bogus"}, "unknown option --bogus"},
+      {{"a", "--exclude", "3"}, "--exclude needs two counts"},
+      {{"a", "--exclude", "x", "1"}, "'x' is not an integer"},
+      {{"a", "--nn", "0"}, "--nn must be at least 1"},
+      {{"a", "--status", "0"}, "--status must be 1, -1, -2 or -3"},
+      {{"a", "--format", "gif"}, "'gif' is not png, svg or pdf"},
+      {{"a", "--size", "800"}, "not WxH"},
+      {{"a", "--size", "100x100"}, "between 200 and 10000"},
+  };
+  for (const auto& [args, expected] : cases) {
+    try {
+      parse_options(args);
+      ADD_FAILURE() << "accepted: " << expected;
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
+    }
+  }
+  const std::string e = error_of([] { output_format(parse_options({"a", "--out", "pic.gif"})); });
+  EXPECT_NE(e.find("give --format"), std::string::npos) << e;
+}
+
+// ---------------------------------------------------------------------------
+// Title
+
+TEST(PlotTitle, IterationChiSquareAndEndStatus) {
+  FitSummary fit;
+  fit.blocks = 13;
+  fit.last_iteration = 12;
+  fit.chi_sq_text = ".1234E+01";
+  fit.chi_sq = 1.234;
+  fit.closed = true;
+  EXPECT_EQ(plot_title("pts.dat", fit, std::nullopt),
+            std::vector<std::string>{"pts.dat  -  iteration 12, hi_sq.norm = 1.234"});
+  // Converged: nothing added.
+  EXPECT_EQ(plot_title("pts.dat", fit, 1).size(), 1u);
+  auto t = plot_title("pts.dat", fit, -2);
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[1], "INFINIT ERROR ESTIMATIONS CAN NOT BE SKIPPED");
+  EXPECT_EQ(plot_title("p", fit, -1)[1], "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD");
+
+  // At iteration 200 the title notes the limit, once.
+  fit.last_iteration = 200;
+  fit.chi_sq.reset();
+  fit.chi_sq_text = "*********";
+  t = plot_title("pts.dat", fit, std::nullopt);
+  EXPECT_EQ(t[0], "pts.dat  -  iteration 200, hi_sq.norm = *********  (iteration limit)");
+  t = plot_title("pts.dat", fit, -3);
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[0].find("(iteration limit)"), std::string::npos);
+  EXPECT_EQ(t[1], "ITERATION LIMIT IS EXEDED");
+
+  fit.closed = false;
+  t = plot_title("pts.dat", fit, std::nullopt);
+  EXPECT_NE(t.back().find("no closing line"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Panels
+
+const TextFile* find_file(const PlotJob& job, const std::string& name) {
+  for (const TextFile& f : job.files) {
+    if (f.name == name) return &f;
+  }
+  return nullptr;
+}
+
+std::vector<std::vector<double>> rows_of(const TextFile* f) {
+  std::vector<std::vector<double>> rows;
+  if (f == nullptr) return rows;
+  std::istringstream in(f->text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream ls(line);
+    std::vector<double> r;
+    double v = 0;
+    while (ls >> v) r.push_back(v);
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+PlotInput small_input() {
+  PlotInput in;
+  in.data_name = "pts.dat";
+  in.data.nn = 5;
+  for (int c = 0; c < kChannels; ++c) {
+    auto& ch = in.data.channel[static_cast<std::size_t>(c)];
+    for (int i = 1; i <= 5; ++i) ch.push_back({1.0 / (i * i), 0.01, i * 1e-3});
+  }
+  // UD point 3 is negative; UD point 4 has an error bar larger than its value.
+  in.data.channel[2][2] = {-2e-3, 5e-3, 3e-3};
+  in.data.channel[2][3] = {1e-2, 3e-2, 4e-3};
+  for (int c = 0; c < kChannels; ++c) {
+    for (int k = 1; k <= kCurveLines; ++k) {
+      in.curves[static_cast<std::size_t>(c)].push_back({k * 5e-3 / kCurveLines, 0.5});
+    }
+  }
+  in.curves[3][10].y = 0.0;  // a model value the log axis cannot show
+  in.fit.blocks = 1;
+  in.fit.last_iteration = 4;
+  in.fit.chi_sq_text = ".1000E+01";
+  in.fit.chi_sq = 1.0;
+  in.fit.closed = true;
+  in.first = 1;
+  in.last = 1;
+  return in;
+}
+
+TEST(PlotPanels, ExcludedPointsGoToTheirOwnFile) {
+  const PlotJob job = build_plot(small_input(), "/w", "/o/.fit.png.x", Format::png, 900, 1000);
+  // First 1 and last 1 of 5 points excluded: points 1 and 5 grey, 2..4 kept.
+  const auto kept = rows_of(find_file(job, "UU_data.dat"));
+  const auto grey = rows_of(find_file(job, "UU_excluded.dat"));
+  ASSERT_EQ(kept.size(), 3u);
+  ASSERT_EQ(grey.size(), 2u);
+  EXPECT_DOUBLE_EQ(grey[0][0], 1.0);  // angle 1e-3 rad shown as 1 mrad
+  EXPECT_DOUBLE_EQ(grey[1][0], 5.0);
+  EXPECT_DOUBLE_EQ(kept[0][0], 2.0);
+  EXPECT_DOUBLE_EQ(kept[0][1], 0.25);
+  EXPECT_DOUBLE_EQ(kept[0][2], 0.24);  // bar 0.25 -/+ 0.01
+  EXPECT_DOUBLE_EQ(kept[0][3], 0.26);
+  // Asymmetry of UU = DD: zero everywhere, with the same split.
+  const auto a_kept = rows_of(find_file(job, "asymmetry_data.dat"));
+  const auto a_grey = rows_of(find_file(job, "asymmetry_excluded.dat"));
+  ASSERT_EQ(a_kept.size(), 3u);
+  ASSERT_EQ(a_grey.size(), 2u);
+  EXPECT_EQ(a_kept[1][1], 0.0);
+  // sA = 2 sqrt(2) R sigma / (2R)^2 = sqrt(2) sigma / (2 R) at R = 1/9.
+  EXPECT_NEAR(a_kept[1][3], std::sqrt(2.0) * 0.01 / (2.0 / 9.0), 1e-15);
+  // Nothing is excluded: no file of excluded points at all.
+  PlotInput all = small_input();
+  all.first = all.last = 0;
+  EXPECT_EQ(find_file(build_plot(all, "/w", "/o/p", Format::png, 900, 1000), "UU_excluded.dat"),
+            nullptr);
+}
+
+TEST(PlotPanels, NonPositiveValuesAndLongBarsOnTheLogAxis) {
+  const PlotJob job = build_plot(small_input(), "/w", "/o/p", Format::png, 900, 1000);
+  // UD: values 1, 0.25, -2e-3 +/- 5e-3, 1e-2 +/- 3e-2, 0.04 and model 0.5.  The
+  // smallest positive value is the negative point's upper bar end
+  // -2e-3 + 5e-3 = 3e-3, so the axis spans 1e-3 .. 10 (1 + 0.01 > 1); the
+  // negative point sits at 1e-3 with its bar up to 3e-3.
+  const auto zero = rows_of(find_file(job, "UD_nonpositive.dat"));
+  ASSERT_EQ(zero.size(), 1u);
+  EXPECT_DOUBLE_EQ(zero[0][0], 3.0);
+  EXPECT_DOUBLE_EQ(zero[0][1], 1e-3);
+  EXPECT_DOUBLE_EQ(zero[0][2], 1e-3);
+  EXPECT_DOUBLE_EQ(zero[0][3], 3e-3);
+  EXPECT_DOUBLE_EQ(zero[0][5], -2e-3);  // the value as measured travels along
+  const auto kept = rows_of(find_file(job, "UD_data.dat"));
+  ASSERT_EQ(kept.size(), 2u);  // points 2 and 4
+  EXPECT_DOUBLE_EQ(kept[1][1], 1e-2);
+  EXPECT_DOUBLE_EQ(kept[1][2], 1e-3);  // 1e-2 - 3e-2 < 0: cut at the axis
+  EXPECT_DOUBLE_EQ(kept[1][3], 4e-2);
+  EXPECT_NE(job.script.find("set yrange [0.001:10]"), std::string::npos);
+  // A zero model value breaks the DU curve instead of being drawn.
+  const auto fit = rows_of(find_file(job, "DU_fit.dat"));
+  ASSERT_EQ(fit.size(), 200u);
+  EXPECT_TRUE(fit[10].empty());
+  EXPECT_EQ(fit[11].size(), 2u);
+}
+
+TEST(PlotPanels, QAxisTicksStandAtTheirAngles) {
+  PlotInput in = small_input();
+  const PlotJob plain = build_plot(in, "/w", "/o/p", Format::png, 900, 1000);
+  EXPECT_EQ(plain.script.find("x2tics ("), std::string::npos);
+  in.wavelength = 4.0;
+  const PlotJob job = build_plot(in, "/w", "/o/p", Format::png, 900, 1000);
+  // Axis to 1.03 * 5 mrad; Q(5.15 mrad) = pi * sin(0.00515) = 0.01618: raw
+  // step 0.0027, round step 0.005, ticks 0 .. 0.015.  Q = 0.01 at
+  // asin(0.01 * 4 / (4 pi)) = asin(1/(100 pi)) = 3.183104 mrad.
+  EXPECT_NE(job.script.find("'0.01' 3.1831"), std::string::npos) << job.script;
+  EXPECT_NE(job.script.find("'0.015' 4.77"), std::string::npos) << job.script;
+  EXPECT_EQ(job.script.find("'0.02'"), std::string::npos);
+  EXPECT_NE(job.script.find("wavelength 4 A"), std::string::npos);
+}
+
+TEST(PlotPanels, ScriptNamesFilesTerminalAndTitle) {
+  PlotInput in = small_input();
+  in.data_name = "it's \"mine\".dat";
+  in.status = -1;
+  const PlotJob job = build_plot(in, "/tmp/w d", "/o/.fit.png.X", Format::png, 900, 1000);
+  EXPECT_NE(job.script.find("set output '/o/.fit.png.X'"), std::string::npos);
+  EXPECT_NE(job.script.find("'/tmp/w d/UU_data.dat' using 1:2:3:4"), std::string::npos);
+  EXPECT_NE(job.script.find("pngcairo size 900,1000"), std::string::npos);
+  EXPECT_NE(job.script.find("set terminal png size 900,1000"), std::string::npos);
+  EXPECT_NE(job.script.find("\"it's \\\"mine\\\".dat  -  iteration 4, hi_sq.norm = 1\\n"
+                            "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD\""),
+            std::string::npos)
+      << job.script;
+  // Files that stay empty are neither written nor plotted.
+  EXPECT_EQ(find_file(job, "UU_nonpositive.dat"), nullptr);
+  EXPECT_EQ(job.script.find("UU_nonpositive.dat"), std::string::npos);
+  EXPECT_NE(job.script.find("UD_nonpositive.dat"), std::string::npos);
+  EXPECT_EQ(gnuplot_quote("a'b"), "'a''b'");
+  const PlotJob pdf = build_plot(in, "/w", "/o/p", Format::pdf, 900, 1000);
+  EXPECT_NE(pdf.script.find("pdfcairo size 9in,10in"), std::string::npos) << pdf.script;
+  // More exclusions than points are refused before anything is drawn.
+  in.first = 3;
+  in.last = 2;
+  EXPECT_THROW(build_plot(in, "/w", "/o/p", Format::png, 900, 1000), PlotError);
+}
+
+}  // namespace
+}  // namespace tessaline::plot

@@ -1,0 +1,424 @@
+// Options, title, data files and gnuplot script of tessaline-plot; see
+// plot_script.hpp.
+#include "tools/plot/plot_script.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <utility>
+
+namespace tessaline::plot {
+namespace {
+
+constexpr double kMrad = 1000.0;  // the picture's angle axis is in mrad
+
+int to_int(const std::string& s, const std::string& what) {
+  int v = 0;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size()) {
+    throw UsageError(what + ": '" + s + "' is not an integer");
+  }
+  return v;
+}
+
+// Shortest text that reads back to the same double.
+std::string num(double v) {
+  std::array<char, 32> buf{};
+  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), v);
+  return std::string(buf.data(), r.ptr);
+}
+
+std::string fmt_g(double v, int digits) {
+  std::array<char, 48> buf{};
+  std::snprintf(buf.data(), buf.size(), "%.*g", digits, v);
+  return buf.data();
+}
+
+// A double-quoted gnuplot string, in which "\n" breaks a title line.
+std::string gnuplot_text(const std::vector<std::string>& lines) {
+  std::string s = "\"";
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) s += "\\n";
+    for (const char c : lines[i]) {
+      if (c == '\\' || c == '"') s += '\\';
+      s += c;
+    }
+  }
+  return s + "\"";
+}
+
+// One series of a panel: a data file and how gnuplot draws it.
+struct Series {
+  Series(std::string f, std::string u, std::string s)
+      : file(std::move(f)), using_(std::move(u)), style(std::move(s)) {}
+
+  std::string file;
+  std::string using_;
+  std::string style;
+  std::ostringstream rows;
+  bool empty = true;
+
+  void row(std::initializer_list<double> values) {
+    bool first = true;
+    for (const double v : values) {
+      if (!first) rows << ' ';
+      rows << num(v);
+      first = false;
+    }
+    rows << '\n';
+    empty = false;
+  }
+  void gap() { rows << '\n'; }  // breaks a line plot
+};
+
+constexpr const char* kDataColour = "#1f4e9c";
+constexpr const char* kExcludedColour = "#a8a8a8";
+constexpr const char* kFitColour = "#d62728";
+
+// Points with error bars; `pt` 7 is a filled circle, 11 a triangle pointing
+// down, drawn a little larger because it sits on the axis.
+std::string point_style(const char* colour, int pt) {
+  const char* size = pt == 7 ? "0.6" : "0.9";
+  return "with yerrorbars pt " + std::to_string(pt) + " ps " + size + " lc rgb '" + colour + "'";
+}
+
+std::string line_style() { return std::string("with lines lw 2 lc rgb '") + kFitColour + "'"; }
+
+std::string plot_command(const std::string& dir, const std::vector<Series*>& series,
+                         const std::string& first_item) {
+  std::string cmd = "plot " + first_item;
+  for (const Series* s : series) {
+    if (s->empty) continue;
+    if (cmd.size() > 5) cmd += ", \\\n     ";
+    cmd += gnuplot_quote(dir + "/" + s->file) + " using " + s->using_ + " " + s->style + " notitle";
+  }
+  return cmd + "\n";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Options
+
+std::string usage() {
+  return "usage: tessaline-plot DATAFILE [--entry FILE] [--exclude FIRST LAST] [--nn N]\n"
+         "                      [--out FILE] [--format png|svg|pdf] [--status N] [--size WxH]\n"
+         "Draws the measured points of DATAFILE with the fitted curves of the last fit in\n"
+         "the working directory (VreloFunct??.dat, VreloBag.dat).\n"
+         "  --entry FILE         entry file of the fit; its wavelength adds a Q axis\n"
+         "  --exclude FIRST LAST points excluded at the start and end of every channel\n"
+         "  --nn N               points per channel (default: data points / 4)\n"
+         "  --out FILE           picture file (default fit.png)\n"
+         "  --format F           png, svg or pdf (default: from the extension of --out)\n"
+         "  --status N           end status of the fit (1, -1, -2, -3) for the title\n"
+         "  --size WxH           picture size in pixels (default 1200x1400)\n";
+}
+
+Options parse_options(const std::vector<std::string>& args) {
+  Options o;
+  bool have_data = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&](const std::string& what) -> const std::string& {
+      if (i + 1 >= args.size()) throw UsageError(a + " needs " + what);
+      return args[++i];
+    };
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "--entry") {
+      o.entry_file = value("a file name");
+    } else if (a == "--exclude") {
+      o.first = to_int(value("two counts"), "--exclude FIRST");
+      o.last = to_int(value("two counts"), "--exclude LAST");
+    } else if (a == "--nn") {
+      o.nn = to_int(value("a count"), "--nn");
+      if (o.nn < 1) throw UsageError("--nn must be at least 1");
+    } else if (a == "--out") {
+      o.out = value("a file name");
+      if (o.out.empty()) throw UsageError("--out needs a file name");
+    } else if (a == "--format") {
+      const std::string& f = value("png, svg or pdf");
+      if (f == "png") {
+        o.format = Format::png;
+      } else if (f == "svg") {
+        o.format = Format::svg;
+      } else if (f == "pdf") {
+        o.format = Format::pdf;
+      } else {
+        throw UsageError("--format: '" + f + "' is not png, svg or pdf");
+      }
+    } else if (a == "--status") {
+      const int s = to_int(value("a status"), "--status");
+      if (s != 1 && s != -1 && s != -2 && s != -3) {
+        throw UsageError("--status must be 1, -1, -2 or -3, not " + std::to_string(s));
+      }
+      o.status = s;
+    } else if (a == "--size") {
+      const std::string& wh = value("WxH");
+      const auto x = wh.find('x');
+      if (x == std::string::npos) throw UsageError("--size: '" + wh + "' is not WxH");
+      o.width = to_int(wh.substr(0, x), "--size width");
+      o.height = to_int(wh.substr(x + 1), "--size height");
+      if (o.width < 200 || o.height < 200 || o.width > 10000 || o.height > 10000) {
+        throw UsageError("--size: width and height must lie between 200 and 10000");
+      }
+    } else if (a.size() > 1 && a[0] == '-') {
+      throw UsageError("unknown option " + a);
+    } else if (!have_data) {
+      o.data_file = a;
+      have_data = true;
+    } else {
+      throw UsageError("more than one data file: " + o.data_file + ", " + a);
+    }
+  }
+  if (!have_data && !o.help) throw UsageError("no data file given");
+  return o;
+}
+
+Format output_format(const Options& o) {
+  if (o.format) return *o.format;
+  const auto dot = o.out.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : o.out.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (ext == "png") return Format::png;
+  if (ext == "svg") return Format::svg;
+  if (ext == "pdf") return Format::pdf;
+  throw UsageError("cannot tell the picture format from '" + o.out + "'; give --format");
+}
+
+// ---------------------------------------------------------------------------
+// Title
+
+std::string status_message(int status) {
+  switch (status) {
+    case -1:
+      return "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD";
+    case -2:
+      return "INFINIT ERROR ESTIMATIONS CAN NOT BE SKIPPED";
+    case -3:
+      return "ITERATION LIMIT IS EXEDED";
+    default:
+      return "";
+  }
+}
+
+std::vector<std::string> plot_title(const std::string& data_name, const FitSummary& fit,
+                                    std::optional<int> status) {
+  std::string head = data_name + "  -  ";
+  head += fit.last_iteration >= 0 ? "iteration " + std::to_string(fit.last_iteration)
+                                  : std::string("iteration number unreadable");
+  head += ", hi_sq.norm = ";
+  head += fit.chi_sq ? fmt_g(*fit.chi_sq, 4) : fit.chi_sq_text;
+  // The status message -3 says the same as the note; it is not repeated.
+  if (fit.last_iteration == kIterationLimit && status != -3) head += "  (iteration limit)";
+  std::vector<std::string> lines{head};
+  if (status) {
+    const std::string m = status_message(*status);
+    if (!m.empty()) lines.push_back(m);
+  }
+  if (!fit.closed) {
+    lines.push_back("results file has no closing line: the fit may not have finished");
+  }
+  return lines;
+}
+
+std::string gnuplot_quote(const std::string& s) {
+  std::string q = "'";
+  for (const char c : s) {
+    q += c;
+    if (c == '\'') q += '\'';
+  }
+  return q + "'";
+}
+
+// ---------------------------------------------------------------------------
+// Data files and script
+
+PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::string& output,
+                   Format format, int width, int height) {
+  const int nn = in.data.nn;
+  const std::vector<bool> excluded = excluded_mask(nn, in.first, in.last);
+
+  double theta_max = 0;
+  for (const auto& ch : in.data.channel) {
+    for (const Point& p : ch) theta_max = std::max(theta_max, p.theta);
+  }
+  for (const Curve& c : in.curves) {
+    for (const CurvePoint& p : c) theta_max = std::max(theta_max, p.theta);
+  }
+  const double x_max = theta_max > 0 ? 1.03 * theta_max * kMrad : 1.0;
+
+  // Vertical layout in canvas units: the title lines and a legend line at the
+  // top (font sizes are fixed, so their share depends on the height), then two
+  // rows of two channel panels and the asymmetry panel across the bottom.
+  const std::vector<std::string> title = plot_title(in.data_name, in.fit, in.status);
+  const double title_h = (22.0 * static_cast<double>(title.size()) + 12.0) / height;
+  const double legend_h = 44.0 / height;  // room for the key to wrap onto two rows
+  const double top = std::max(0.5, 1.0 - title_h - legend_h);
+  const double asym_h = 0.36 * top;
+  const double row_h = 0.32 * top;
+  const std::array<std::array<double, 2>, kChannels> origin = {
+      {{0.0, asym_h + row_h}, {0.5, asym_h + row_h}, {0.0, asym_h}, {0.5, asym_h}}};
+
+  std::ostringstream gp;
+  gp << "# tessaline-plot: measured reflectivity, fitted curves and spin asymmetry.\n";
+  switch (format) {
+    case Format::png:
+      gp << "if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) {\n"
+         << "  set terminal pngcairo size " << width << "," << height
+         << " noenhanced font 'sans,10'\n"
+         << "} else {\n"
+         << "  set terminal png size " << width << "," << height << " noenhanced\n"
+         << "}\n";
+      break;
+    case Format::svg:
+      gp << "set terminal svg size " << width << "," << height
+         << " noenhanced font 'sans,10' background rgb 'white'\n";
+      break;
+    case Format::pdf:
+      gp << "if (strstrt(GPVAL_TERMINALS, 'pdfcairo') == 0) {\n"
+         << "  print 'tessaline-plot: this gnuplot has no pdfcairo terminal for pdf output'\n"
+         << "  exit status 1\n"
+         << "}\n"
+         << "set terminal pdfcairo size " << fmt_g(width / 100.0, 6) << "in,"
+         << fmt_g(height / 100.0, 6) << "in noenhanced font 'sans,8'\n";
+      break;
+  }
+  gp << "set output " << gnuplot_quote(output) << "\n"
+     << "set encoding utf8\n"
+     << "set multiplot title " << gnuplot_text(title) << " font ',13'\n"
+     << "set lmargin 11\nset rmargin 3\n"
+     << "set grid lc rgb '#e0e0e0'\n"
+     << "unset key\n"
+     << "set xrange [0:" << num(x_max) << "]\n"
+     << "set xtics nomirror\nset mxtics\n"
+     << "set xlabel 'glancing angle [mrad]'\n";
+  if (in.wavelength) {
+    // Q = 4 pi sin(theta) / lambda is not linear in theta: the second axis gets
+    // round Q values placed at their exact angles.
+    const double lambda = *in.wavelength;
+    gp << "set x2range [0:" << num(x_max) << "]\n"
+       << "set x2label 'Q [1/A]   (wavelength " << fmt_g(lambda, 6) << " A)'\n"
+       << "set x2tics (";
+    const auto ticks = nice_ticks(0.0, q_from_angle(x_max / kMrad, lambda), 6);
+    for (std::size_t k = 0; k < ticks.size(); ++k) {
+      if (k > 0) gp << ", ";
+      gp << gnuplot_quote(fmt_g(ticks[k], 6)) << " " << num(kMrad * angle_from_q(ticks[k], lambda));
+    }
+    gp << ")\n";
+  } else {
+    gp << "unset x2tics\nset xtics mirror\n";
+  }
+
+  PlotJob job;
+  bool any_excluded = false;
+  bool any_nonpositive = false;
+  bool any_nonpositive_excluded = false;
+  for (int c = 0; c < kChannels; ++c) {
+    const auto cu = static_cast<std::size_t>(c);
+    const std::string ch(kChannelNames[cu]);
+    const std::vector<Point>& pts = in.data.channel[cu];
+    const Curve& model = in.curves[cu];
+    const LogRange range = log_range(pts, model);
+
+    // Columns: angle in mrad, plotted value, lower and upper bar end, then the
+    // measured point as read (angle in rad, reflectivity, error).
+    Series measured{ch + "_data.dat", "1:2:3:4", point_style(kDataColour, 7)};
+    Series excl{ch + "_excluded.dat", "1:2:3:4", point_style(kExcludedColour, 7)};
+    Series zero{ch + "_nonpositive.dat", "1:2:3:4", point_style(kDataColour, 11)};
+    Series zero_excl{ch + "_nonpositive_excluded.dat", "1:2:3:4", point_style(kExcludedColour, 11)};
+    Series fit{ch + "_fit.dat", "1:2", line_style()};
+
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      const Point& p = pts[i];
+      const double s = std::abs(p.sigma);
+      const double x = p.theta * kMrad;
+      // On the logarithmic axis a lower bar end at or below zero is cut at the
+      // bottom of the panel; a non-positive value is shown there as a triangle
+      // with its upper bar, so that it is not silently lost.
+      const double low = p.R - s > range.lo ? p.R - s : range.lo;
+      if (p.R > 0) {
+        (excluded[i] ? excl : measured).row({x, p.R, low, p.R + s, p.theta, p.R, p.sigma});
+      } else {
+        (excluded[i] ? zero_excl : zero)
+            .row({x, range.lo, range.lo, std::max(p.R + s, range.lo), p.theta, p.R, p.sigma});
+      }
+    }
+    for (const CurvePoint& p : model) {
+      if (p.y > 0) {
+        fit.row({p.theta * kMrad, p.y});
+      } else {
+        fit.gap();
+      }
+    }
+    any_excluded = any_excluded || !excl.empty;
+    any_nonpositive = any_nonpositive || !zero.empty;
+    any_nonpositive_excluded = any_nonpositive_excluded || !zero_excl.empty;
+
+    gp << "\n# channel " << ch << "\n"
+       << "set origin " << num(origin[cu][0]) << "," << num(origin[cu][1]) << "\n"
+       << "set size 0.5," << num(row_h) << "\n"
+       << "set title '" << ch << "'\n"
+       << "set logscale y\nset format y '1e%L'\n"
+       << "set yrange [" << num(range.lo) << ":" << num(range.hi) << "]\n"
+       << "set ylabel 'reflectivity'\n"
+       << plot_command(dir, {&excl, &zero_excl, &measured, &zero, &fit}, "");
+    for (Series* s : {&measured, &excl, &zero, &zero_excl, &fit}) {
+      if (!s->empty) job.files.push_back({s->file, s->rows.str()});
+    }
+  }
+
+  // Spin asymmetry of data and model.
+  Series a_data{"asymmetry_data.dat", "1:2:3:4", point_style(kDataColour, 7)};
+  Series a_excl{"asymmetry_excluded.dat", "1:2:3:4", point_style(kExcludedColour, 7)};
+  Series a_fit{"asymmetry_fit.dat", "1:2", line_style()};
+  for (const AsymmetryPoint& p : data_asymmetry(in.data.channel[0], in.data.channel[1], excluded)) {
+    (p.excluded ? a_excl : a_data)
+        .row({p.theta * kMrad, p.A, p.A - p.sA, p.A + p.sA, p.theta, p.sA});
+  }
+  for (const CurvePoint& p : model_asymmetry(in.curves[0], in.curves[1])) {
+    a_fit.row({p.theta * kMrad, p.y});
+  }
+  gp << "\n# spin asymmetry\n"
+     << "set origin 0,0\nset size 1," << num(asym_h) << "\n"
+     << "set title 'spin asymmetry (UU - DD) / (UU + DD)'\n"
+     << "unset logscale y\nset format y '%g'\n"
+     // Autoscaled, but a few huge error bars must not squash the curve.
+     << "set yrange [-1.5<*:*<1.5]\n"
+     << "set ylabel 'asymmetry'\n"
+     << plot_command(dir, {&a_excl, &a_data, &a_fit}, "0 with lines dt 2 lc rgb '#808080' notitle");
+  for (Series* s : {&a_data, &a_excl, &a_fit}) {
+    if (!s->empty) job.files.push_back({s->file, s->rows.str()});
+  }
+
+  // One legend for all panels, under the title: an empty plot whose key stands
+  // at a fixed place on the canvas.  (The NaN keeps gnuplot from asserting on
+  // a plot made only of key entries.)
+  gp << "\n# legend\n"
+     << "set origin 0,0\nset size 1,1\n"
+     << "unset title\nunset xlabel\nunset x2label\nunset ylabel\nunset logscale\n"
+     << "unset tics\nunset border\nunset grid\nset xrange [0:1]\nset yrange [0:1]\n"
+     << "set key at screen 0.5," << num(top + 0.5 * legend_h)
+     << " center center horizontal samplen 2 width 2\n"
+     << "plot NaN notitle, keyentry " << point_style(kDataColour, 7) << " title 'measured'";
+  if (any_excluded) {
+    gp << ", keyentry " << point_style(kExcludedColour, 7) << " title 'excluded from fit'";
+  }
+  if (any_nonpositive) {
+    gp << ", keyentry " << point_style(kDataColour, 11) << " title 'value <= 0 (at axis)'";
+  }
+  if (any_nonpositive_excluded) {
+    gp << ", keyentry " << point_style(kExcludedColour, 11) << " title 'excluded, <= 0'";
+  }
+  gp << ", keyentry " << line_style() << " title 'fit'\n"
+     << "\nunset multiplot\nset output\n";
+  job.script = gp.str();
+  return job;
+}
+
+}  // namespace tessaline::plot

@@ -1,0 +1,86 @@
+// The picture of a fit as gnuplot input: command-line options of tessaline-plot,
+// the title, the data files of the five panels and the gnuplot script that draws
+// them.  Nothing here touches the file system; the front end (main.cpp) writes
+// the texts into a temporary directory and runs gnuplot on them.
+//
+// Layout: four panels of reflectivity against glancing angle in mrad (UU, DD
+// on the first row, UD, DU on the second) with a logarithmic intensity axis,
+// measured points with error bars under the fitted curve, and below them one
+// wide panel of the spin asymmetry (UU - DD)/(UU + DD) of data and model.  With
+// a wavelength every panel gets a second x axis on top with Q in 1/A.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/plot/plot_data.hpp"
+
+namespace tessaline::plot {
+
+enum class Format { png, svg, pdf };
+
+// A command line that cannot be used; the front end adds the usage text.
+class UsageError : public PlotError {
+ public:
+  using PlotError::PlotError;
+};
+
+struct Options {
+  std::string data_file;
+  std::optional<std::string> entry_file;
+  int first = 0;  // points excluded at the start of every channel
+  int last = 0;   // points excluded at the end of every channel
+  int nn = 0;     // points per channel; 0: from the data file
+  std::string out = "fit.png";
+  std::optional<Format> format;  // from --format, else from the extension of `out`
+  std::optional<int> status;     // the fit's end status, 1, -1, -2 or -3
+  int width = 1200;              // pixels (pdf: hundredths of an inch)
+  int height = 1400;
+  bool help = false;
+};
+
+// Parses the arguments after the program name.
+Options parse_options(const std::vector<std::string>& args);
+Format output_format(const Options& o);
+std::string usage();
+
+// The end-status message the program prints for a status that is not
+// convergence; empty for 1 (converged).
+std::string status_message(int status);
+
+// Title lines: data-file name, last iteration and normalized chi-square from
+// the results file, a note at the iteration limit, the end-status message.
+std::vector<std::string> plot_title(const std::string& data_name, const FitSummary& fit,
+                                    std::optional<int> status);
+
+struct PlotInput {
+  std::string data_name;
+  MeasuredData data;
+  std::array<Curve, kChannels> curves;
+  FitSummary fit;
+  std::optional<double> wavelength;  // A
+  int first = 0;
+  int last = 0;
+  std::optional<int> status;
+};
+
+struct TextFile {
+  std::string name;  // file name inside the work directory
+  std::string text;
+};
+
+struct PlotJob {
+  std::vector<TextFile> files;  // data files for gnuplot
+  std::string script;           // gnuplot script reading them
+};
+
+// Builds the data files and the script.  `dir` is the absolute directory the
+// data files will be written to; `output` is the file gnuplot writes.
+PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::string& output,
+                   Format format, int width, int height);
+
+// A text as a gnuplot single-quoted string (no escapes are processed inside).
+std::string gnuplot_quote(const std::string& s);
+
+}  // namespace tessaline::plot
