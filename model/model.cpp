@@ -96,20 +96,12 @@ void amplitudes(const Tables& t, const ParamVector& PARAM, ModelWork& w, double 
   Rminus = recursion(t, PARAM, w, 1, k0);
 }
 
-void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, cplx Rminus,
-                         double I[2][2]) {
+void channel_terms(const Tables& t, const ParamVector& PARAM, ChannelTerms& c) {
   const int base = 6 * t.nlay;
   const double cg = phys(t, PARAM, base + kCosGamma);
   const double sg = phys(t, PARAM, base + kSinGamma);
   const double qg = phys(t, PARAM, base + kSin2Gamma);
   const double qbar = 1.0 - qg;
-
-  const double Rp2 = Rplus.real() * Rplus.real() + Rplus.imag() * Rplus.imag();
-  const double Rm2 = Rminus.real() * Rminus.real() + Rminus.imag() * Rminus.imag();
-  // Re(R+ conj(R-)) and Im(conj(R+) R-).
-  const double re_pm = Rplus.real() * Rminus.real() + Rplus.imag() * Rminus.imag();
-  const double im_pm = Rplus.real() * Rminus.imag() - Rplus.imag() * Rminus.real();
-
   for (int a = 1; a <= 2; ++a) {
     for (int b = 1; b <= 2; ++b) {
       // Only the magnitudes of the stored polarization components count; the
@@ -127,21 +119,39 @@ void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, 
       // (1 + P.m)(1 + P'.m), T- of (1 - P.m)(1 - P'.m), Tx of P.P' - (P.m)(P'.m),
       // K of m.(P x P').
       const double M = sg * cg * (Px * Qy + Py * Qx);
-      const double Tplus =
+      c.Tplus[a - 1][b - 1] =
           1.0 + cg * (Py + Qy) + sg * (Px + Qx) + qg * Px * Qx + qbar * Py * Qy + M;
-      const double Tminus =
+      c.Tminus[a - 1][b - 1] =
           1.0 - cg * (Py + Qy) - sg * (Px + Qx) + qg * Px * Qx + qbar * Py * Qy + M;
-      const double Tcross = Pz * Qz + qbar * Px * Qx + qg * Py * Qy - M;
-      const double K = (Py * Qz - Pz * Qy) * sg + (Pz * Qx - Px * Qz) * cg;
-
-      double sum = 0.0;
-      sum += Rp2 * Tplus;
-      sum += Rm2 * Tminus;
-      sum += 2.0 * re_pm * Tcross;
-      sum += 2.0 * im_pm * K;
-      I[a - 1][b - 1] = sum;
+      c.Tcross[a - 1][b - 1] = Pz * Qz + qbar * Px * Qx + qg * Py * Qy - M;
+      c.K[a - 1][b - 1] = (Py * Qz - Pz * Qy) * sg + (Pz * Qx - Px * Qz) * cg;
     }
   }
+}
+
+void intensities(const ChannelTerms& c, cplx Rplus, cplx Rminus, double I[2][2]) {
+  const double Rp2 = Rplus.real() * Rplus.real() + Rplus.imag() * Rplus.imag();
+  const double Rm2 = Rminus.real() * Rminus.real() + Rminus.imag() * Rminus.imag();
+  // Re(R+ conj(R-)) and Im(conj(R+) R-).
+  const double re_pm = Rplus.real() * Rminus.real() + Rplus.imag() * Rminus.imag();
+  const double im_pm = Rplus.real() * Rminus.imag() - Rplus.imag() * Rminus.real();
+  for (int a = 0; a < 2; ++a) {
+    for (int b = 0; b < 2; ++b) {
+      double sum = 0.0;
+      sum += Rp2 * c.Tplus[a][b];
+      sum += Rm2 * c.Tminus[a][b];
+      sum += 2.0 * re_pm * c.Tcross[a][b];
+      sum += 2.0 * im_pm * c.K[a][b];
+      I[a][b] = sum;
+    }
+  }
+}
+
+void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, cplx Rminus,
+                         double I[2][2]) {
+  ChannelTerms c;
+  channel_terms(t, PARAM, c);
+  intensities(c, Rplus, Rminus, I);
 }
 
 int channel_of(double code) {

@@ -46,6 +46,16 @@ void spin_potentials(const Tables& t, const ParamVector& PARAM, ModelWork& w);
 void amplitudes(const Tables& t, const ParamVector& PARAM, ModelWork& w, double theta, cplx& Rplus,
                 cplx& Rminus);
 
+// The polarization and magnetization terms of the four channels (index a-1,
+// b-1): the weights of |R+|^2, |R-|^2, 2 Re(R+ conj(R-)) and 2 Im(conj(R+) R-).
+// They depend on the parameter vector only.
+struct ChannelTerms {
+  double Tplus[2][2], Tminus[2][2], Tcross[2][2], K[2][2];
+};
+void channel_terms(const Tables& t, const ParamVector& PARAM, ChannelTerms& c);
+// I(a,b) from the terms and the amplitudes.
+void intensities(const ChannelTerms& c, cplx Rplus, cplx Rminus, double I[2][2]);
+
 // The four channel intensities I(a,b) for amplitudes R+ and R- (a: polarizer,
 // b: analyser; 1 plus, 2 minus), written to I[a-1][b-1].
 void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, cplx Rminus,

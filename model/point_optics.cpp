@@ -16,17 +16,19 @@ int density_slot(int N, int m) { return m <= N ? 6 * m - 4 : 6 * N + 1; }
 
 void PointOptics::prepare(const Tables& t) {
   N_ = t.nlay;
-  stride_ = static_cast<std::size_t>(N_) + 2;
+  const std::size_t media = static_cast<std::size_t>(N_) + 2;  // 0..N+1
   const std::size_t nc = static_cast<std::size_t>(t.j0 > 0 ? t.j0 : 1);
+  lanes_ = 2 * nc;
   for (auto* v : {&theta_, &k0_, &weight_, &omega_, &omega_scratch_}) v->assign(nc, 0.0);
   I_.assign(4 * nc, 0.0);
   I_scratch_.assign(4 * nc, 0.0);
   Rp_.assign(nc, {});
   Rm_.assign(nc, {});
-  U_[0].assign(stride_, {});
-  U_[1].assign(stride_, {});
-  g_.assign(stride_, 0.0);
-  for (auto* v : {&kz_, &E_, &F_, &G_, &X_}) v->assign(nc * 2 * stride_, {});
+  U_[0].assign(media, {});
+  U_[1].assign(media, {});
+  g_.assign(media, 0.0);
+  for (auto* v : {&kz_, &E_, &F_, &G_, &X_}) v->assign(media * lanes_, {});
+  for (auto* v : {&kz_m_, &E_m_, &F_up_, &G_up_, &F_dn_, &G_dn_, &x_, &x2_}) v->assign(lanes_, {});
 }
 
 double PointOptics::select(const double sigma[2][2]) const {
@@ -60,6 +62,7 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
   alpha0_ = phys(t, PARAM, base + 10);
   background_ = phys(t, PARAM, base + 11);
   four_pi_ = 4.0 * t.pi;
+  channel_terms(t, PARAM, terms_);
 
   for (int m = 1; m <= N + 1; ++m) {
     const int i = density_slot(N, m);
@@ -81,39 +84,39 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
     k0_[static_cast<std::size_t>(c)] = k0;
     weight_[static_cast<std::size_t>(c)] = t.coll_weight(ic);
     for (int s = 0; s < 2; ++s) {
-      cplx* kz = &kz_[at(c, s, 0)];
-      cplx* E = &E_[at(c, s, 0)];
-      cplx* F = &F_[at(c, s, 0)];
-      cplx* G = &G_[at(c, s, 0)];
-      cplx* Xr = &X_[at(c, s, 0)];
-      kz[0] = {k0, 0.0};
+      const int l = lane(c, s);
+      auto kz = [&](int j) -> cplx& { return kz_[at(l, j)]; };
+      auto E = [&](int j) -> cplx& { return E_[at(l, j)]; };
+      auto F = [&](int j) -> cplx& { return F_[at(l, j)]; };
+      auto G = [&](int j) -> cplx& { return G_[at(l, j)]; };
+      auto Xr = [&](int j) -> cplx& { return X_[at(l, j)]; };
+      kz(0) = {k0, 0.0};
       for (int j = 1; j <= N + 1; ++j) {
-        kz[j] = optics::normal_wave_number(k0, U_[s][static_cast<std::size_t>(j)]);
+        kz(j) = optics::normal_wave_number(k0, U_[s][static_cast<std::size_t>(j)]);
       }
-      E[0] = optics::phase_factor({0.0, 0.0});
+      E(0) = optics::phase_factor({0.0, 0.0});
       for (int j = 1; j <= N; ++j) {
-        E[j] = optics::phase_factor(optics::scale(phys(t, PARAM, 6 * j - 5), kz[j]));
+        E(j) = optics::phase_factor(optics::scale(phys(t, PARAM, 6 * j - 5), kz(j)));
       }
       for (int j = 0; j <= N; ++j) {
-        optics::interface_terms(g_[static_cast<std::size_t>(j) + 1], kz[j], kz[j + 1], F[j], G[j]);
+        optics::interface_terms(g_[static_cast<std::size_t>(j) + 1], kz(j), kz(j + 1), F(j), G(j));
       }
-      Xr[N + 1] = {0.0, 0.0};
+      Xr(N + 1) = {0.0, 0.0};
       for (int j = N; j >= 0; --j) {
-        if (j + 1 <= N && optics::is_zero(kz[j + 1])) {
-          Xr[j] = cmul(E[j], optics::across_critical_layer(
-                                 kz[j], kz[j + 2], g_[static_cast<std::size_t>(j) + 1],
+        if (j + 1 <= N && optics::is_zero(kz(j + 1))) {
+          Xr(j) = cmul(E(j), optics::across_critical_layer(
+                                 kz(j), kz(j + 2), g_[static_cast<std::size_t>(j) + 1],
                                  g_[static_cast<std::size_t>(j) + 2], phys(t, PARAM, 6 * (j + 1) - 5),
-                                 Xr[j + 2]));
+                                 Xr(j + 2)));
           continue;
         }
-        Xr[j] = optics::recursion_step(E[j], F[j], G[j], Xr[j + 1]);
+        Xr(j) = optics::recursion_step(E(j), F(j), G(j), Xr(j + 1));
       }
     }
-    Rp_[static_cast<std::size_t>(c)] = X_[at(c, 0, 0)];
-    Rm_[static_cast<std::size_t>(c)] = X_[at(c, 1, 0)];
+    Rp_[static_cast<std::size_t>(c)] = X_[at(lane(c, 0), 0)];
+    Rm_[static_cast<std::size_t>(c)] = X_[at(lane(c, 1), 0)];
     double I[2][2];
-    channel_intensities(t, PARAM, Rp_[static_cast<std::size_t>(c)],
-                        Rm_[static_cast<std::size_t>(c)], I);
+    intensities(terms_, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)], I);
     double* Ic = &I_[4 * static_cast<std::size_t>(c)];
     Ic[0] = I[0][0];
     Ic[1] = I[0][1];
@@ -154,10 +157,11 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
         return scaling_ * (background_ + sum_channels(omega_scratch_.data(), I_.data()));
       }
       default: {  // magnetization-angle averages, polarization vectors
+        ChannelTerms terms;
+        channel_terms(t, PARAM, terms);
         for (int c = 0; c < nact_; ++c) {
           double I[2][2];
-          channel_intensities(t, PARAM, Rp_[static_cast<std::size_t>(c)],
-                              Rm_[static_cast<std::size_t>(c)], I);
+          intensities(terms, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)], I);
           double* Ic = &I_scratch_[4 * static_cast<std::size_t>(c)];
           Ic[0] = I[0][0];
           Ic[1] = I[0][1];
@@ -194,57 +198,62 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
   // it when only that interface's roughness changed).
   const int top = roughness ? m - 1 : (m <= N ? m : N);
 
-  for (int c = 0; c < nact_; ++c) {
-    cplx R[2];
-    for (int s = 0; s < 2; ++s) {
-      const cplx* kz = &kz_[at(c, s, 0)];
-      const cplx* E = &E_[at(c, s, 0)];
-      const cplx* F = &F_[at(c, s, 0)];
-      const cplx* G = &G_[at(c, s, 0)];
-      const cplx* Xr = &X_[at(c, s, 0)];
-
-      const cplx kz_m =
-          density ? optics::normal_wave_number(k0_[static_cast<std::size_t>(c)], U_new[s]) : kz[m];
-      cplx E_m = m <= N ? E[m] : cplx{};
-      if (m <= N && !roughness) E_m = optics::phase_factor(optics::scale(thickness, kz_m));
-      // Interface above medium m (between m-1 and m) and below it (m and m+1).
-      cplx F_up = F[m - 1], G_up = G[m - 1];
-      if (density || roughness) optics::interface_terms(g_new, kz[m - 1], kz_m, F_up, G_up);
-      cplx F_dn{}, G_dn{};
-      if (m <= N) {
-        F_dn = F[m];
-        G_dn = G[m];
-        if (density) optics::interface_terms(g_[mm + 1], kz_m, kz[m + 1], F_dn, G_dn);
-      }
-
-      // x is X(j+1), x2 is X(j+2) (needed across a layer exactly at its critical
-      // angle); values below `top` are the cached ones.
-      cplx x = Xr[top + 1];
-      cplx x2 = top + 2 <= N + 1 ? Xr[top + 2] : cplx{};
-      for (int j = top; j >= 0; --j) {
-        const cplx Ej = j == m ? E_m : E[j];
-        cplx xj;
-        const cplx kz_below = j + 1 == m ? kz_m : kz[j + 1];
-        if (j + 1 <= N && optics::is_zero(kz_below)) {
-          const int L = j + 1;
-          const double gL = L == m ? g_new : g_[static_cast<std::size_t>(L)];
-          const double gL1 = L + 1 == m ? g_new : g_[static_cast<std::size_t>(L) + 1];
-          const double dL = L == m ? thickness : phys(t, PARAM, 6 * L - 5);
-          const cplx kz_above = j == m ? kz_m : kz[j];
-          const cplx kz_under = L + 1 == m ? kz_m : kz[L + 1];
-          xj = cmul(Ej, optics::across_critical_layer(kz_above, kz_under, gL, gL1, dL, x2));
-        } else {
-          const cplx Fj = j == m - 1 ? F_up : (j == m ? F_dn : F[j]);
-          const cplx Gj = j == m - 1 ? G_up : (j == m ? G_dn : G[j]);
-          xj = optics::recursion_step(Ej, Fj, Gj, x);
-        }
-        x2 = x;
-        x = xj;
-      }
-      R[s] = x;
+  // The changed terms of medium m, lane by lane.
+  const int nl = 2 * nact_;
+  for (int l = 0; l < nl; ++l) {
+    const int s = l % 2;
+    const std::size_t ll = static_cast<std::size_t>(l);
+    const cplx kz_m = density ? optics::normal_wave_number(k0_[ll / 2], U_new[s]) : kz_[at(l, m)];
+    kz_m_[ll] = kz_m;
+    if (m <= N) {
+      E_m_[ll] = roughness ? E_[at(l, m)] : optics::phase_factor(optics::scale(thickness, kz_m));
+      F_dn_[ll] = F_[at(l, m)];
+      G_dn_[ll] = G_[at(l, m)];
+      if (density) optics::interface_terms(g_[mm + 1], kz_m, kz_[at(l, m + 1)], F_dn_[ll], G_dn_[ll]);
     }
+    F_up_[ll] = F_[at(l, m - 1)];
+    G_up_[ll] = G_[at(l, m - 1)];
+    if (density || roughness) {
+      optics::interface_terms(g_new, kz_[at(l, m - 1)], kz_m, F_up_[ll], G_up_[ll]);
+    }
+    // X(j+1) and X(j+2) below the first changed step: the cached ones.
+    x_[ll] = X_[at(l, top + 1)];
+    x2_[ll] = top + 2 <= N + 1 ? X_[at(l, top + 2)] : cplx{};
+  }
+
+  // The recursion from `top` up to the surface, one medium at a time for all
+  // lanes, so that the lanes' independent steps overlap.
+  for (int j = top; j >= 0; --j) {
+    const cplx* E = &E_[at(0, j)];
+    const cplx* F = j == m - 1 ? F_up_.data() : (j == m ? F_dn_.data() : &F_[at(0, j)]);
+    const cplx* G = j == m - 1 ? G_up_.data() : (j == m ? G_dn_.data() : &G_[at(0, j)]);
+    if (j == m) E = E_m_.data();
+    const bool critical_possible = j + 1 <= N;
+    for (int l = 0; l < nl; ++l) {
+      const std::size_t ll = static_cast<std::size_t>(l);
+      const cplx kz_below = j + 1 == m ? kz_m_[ll] : kz_[at(l, j + 1)];
+      cplx xj;
+      if (critical_possible && optics::is_zero(kz_below)) {
+        // A layer exactly at its critical angle lies below.
+        const int L = j + 1;
+        const double gL = L == m ? g_new : g_[static_cast<std::size_t>(L)];
+        const double gL1 = L + 1 == m ? g_new : g_[static_cast<std::size_t>(L) + 1];
+        const double dL = L == m ? thickness : phys(t, PARAM, 6 * L - 5);
+        const cplx kz_above = j == m ? kz_m_[ll] : kz_[at(l, j)];
+        const cplx kz_under = L + 1 == m ? kz_m_[ll] : kz_[at(l, L + 1)];
+        xj = cmul(E[ll], optics::across_critical_layer(kz_above, kz_under, gL, gL1, dL, x2_[ll]));
+      } else {
+        xj = optics::recursion_step(E[ll], F[ll], G[ll], x_[ll]);
+      }
+      x2_[ll] = x_[ll];
+      x_[ll] = xj;
+    }
+  }
+
+  for (int c = 0; c < nact_; ++c) {
     double I[2][2];
-    channel_intensities(t, PARAM, R[0], R[1], I);
+    intensities(terms_, x_[static_cast<std::size_t>(lane(c, 0))],
+                x_[static_cast<std::size_t>(lane(c, 1))], I);
     double* Ic = &I_scratch_[4 * static_cast<std::size_t>(c)];
     Ic[0] = I[0][0];
     Ic[1] = I[0][1];

@@ -35,27 +35,34 @@ class PointOptics {
   double displaced(const Tables& t, const ParamVector& PARAM, int i);
 
  private:
-  std::size_t at(int c, int s, int j) const {
-    return (static_cast<std::size_t>(c) * 2 + static_cast<std::size_t>(s)) * stride_ +
-           static_cast<std::size_t>(j);
+  // Lane of kernel point c and spin state s; the per-medium tables hold the
+  // lanes of one medium side by side, so that the recursion of every lane can
+  // advance one medium at a time.
+  static int lane(int c, int s) { return 2 * c + s; }
+  std::size_t at(int lane, int j) const {
+    return static_cast<std::size_t>(j) * lanes_ + static_cast<std::size_t>(lane);
   }
   double select(const double sigma[2][2]) const;
   double sum_channels(const double* omega, const double* I) const;
 
   int N_ = 0;
-  std::size_t stride_ = 0;  // media 0..N+1
+  std::size_t lanes_ = 0;   // 2 * j0
   int nact_ = 0;            // kernel points above the zero angle
   int channel_ = 0;
   double scaling_ = 0, background_ = 0, alpha0_ = 0, four_pi_ = 0;
   double sigma_[2][2] = {};
+  ChannelTerms terms_ = {};  // at the evaluated parameters
 
   std::vector<double> theta_, k0_, weight_, omega_;  // per active kernel point
   std::vector<double> I_;                            // 4 per active kernel point
   std::vector<cplx> Rp_, Rm_;                        // per active kernel point
   std::vector<cplx> U_[2];                           // per medium 1..N+1
   std::vector<double> g_;                            // per medium 1..N+1
-  std::vector<cplx> kz_, E_, F_, G_, X_;             // per kernel point, spin, medium
+  std::vector<cplx> kz_, E_, F_, G_, X_;             // per medium and lane
   std::vector<double> omega_scratch_, I_scratch_;
+  // Per lane, for a displaced parameter: the changed terms of its medium and the
+  // recursion amplitudes X(j+1) and X(j+2).
+  std::vector<cplx> kz_m_, E_m_, F_up_, G_up_, F_dn_, G_dn_, x_, x2_;
 };
 
 }  // namespace tessaline
