@@ -27,6 +27,10 @@ ParallelSGZ::ParallelSGZ(const Tables& t, int threads) {
   free_index_.assign(npar, 0);
   row_begin_.assign(static_cast<std::size_t>(nthreads_) + 1, 1);
   for (int id = 1; id < nthreads_; ++id) pool_.emplace_back([this, id] { thread_main(id); });
+  // Return with every thread started and parked, so that nothing of the thread
+  // start-up happens during the fit.
+  std::unique_lock<std::mutex> lk(mu_);
+  done_cv_.wait(lk, [&] { return parked_ == nthreads_ - 1; });
 }
 
 ParallelSGZ::~ParallelSGZ() {
@@ -40,6 +44,11 @@ ParallelSGZ::~ParallelSGZ() {
 
 void ParallelSGZ::thread_main(int id) {
   long seen = 0;
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    ++parked_;
+  }
+  done_cv_.notify_one();
   for (;;) {
     Phase phase;
     {

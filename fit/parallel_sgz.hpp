@@ -76,6 +76,7 @@ class ParallelSGZ {
   std::condition_variable start_cv_, done_cv_;
   long generation_ = 0;
   int running_ = 0;
+  int parked_ = 0;  // threads that have started
   Phase phase_ = Phase::kPoints;
   bool quit_ = false;
 };

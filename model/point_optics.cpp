@@ -27,8 +27,12 @@ void PointOptics::prepare(const Tables& t) {
   U_[0].assign(media, {});
   U_[1].assign(media, {});
   g_.assign(media, 0.0);
-  for (auto* v : {&kz_, &E_, &F_, &G_, &X_}) v->assign(media * lanes_, {});
-  for (auto* v : {&kz_m_, &E_m_, &F_up_, &G_up_, &F_dn_, &G_dn_, &x_, &x2_}) v->assign(lanes_, {});
+  zero_row_.assign(media, 0);
+  kz_.assign(media * lanes_, {});
+  for (Split* v : {&E_, &F_, &G_, &X_}) v->assign(media * lanes_);
+  kz_m_.assign(lanes_, {});
+  for (Split* v : {&E_m_, &F_up_, &G_up_, &F_dn_, &G_dn_, &zeros_, &xbuf_[0], &xbuf_[1], &xbuf_[2]})
+    v->assign(lanes_);
 }
 
 double PointOptics::select(const double sigma[2][2]) const {
@@ -78,43 +82,58 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
   for (int ic = 1; ic <= t.j0; ++ic) {
     const double theta = X(1) - t.coll_offset(ic) - t.zero_correction;
     if (theta <= 0.0) continue;
-    const int c = nact_++;
-    const double k0 = optics::vacuum_wave_number(theta, t.pi, t.wavelength);
-    theta_[static_cast<std::size_t>(c)] = theta;
-    k0_[static_cast<std::size_t>(c)] = k0;
-    weight_[static_cast<std::size_t>(c)] = t.coll_weight(ic);
-    for (int s = 0; s < 2; ++s) {
-      const int l = lane(c, s);
-      auto kz = [&](int j) -> cplx& { return kz_[at(l, j)]; };
-      auto E = [&](int j) -> cplx& { return E_[at(l, j)]; };
-      auto F = [&](int j) -> cplx& { return F_[at(l, j)]; };
-      auto G = [&](int j) -> cplx& { return G_[at(l, j)]; };
-      auto Xr = [&](int j) -> cplx& { return X_[at(l, j)]; };
-      kz(0) = {k0, 0.0};
-      for (int j = 1; j <= N + 1; ++j) {
-        kz(j) = optics::normal_wave_number(k0, U_[s][static_cast<std::size_t>(j)]);
-      }
-      E(0) = optics::phase_factor({0.0, 0.0});
-      for (int j = 1; j <= N; ++j) {
-        E(j) = optics::phase_factor(optics::scale(phys(t, PARAM, 6 * j - 5), kz(j)));
-      }
-      for (int j = 0; j <= N; ++j) {
-        optics::interface_terms(g_[static_cast<std::size_t>(j) + 1], kz(j), kz(j + 1), F(j), G(j));
-      }
-      Xr(N + 1) = {0.0, 0.0};
-      for (int j = N; j >= 0; --j) {
-        if (j + 1 <= N && optics::is_zero(kz(j + 1))) {
-          Xr(j) = cmul(E(j), optics::across_critical_layer(
-                                 kz(j), kz(j + 2), g_[static_cast<std::size_t>(j) + 1],
-                                 g_[static_cast<std::size_t>(j) + 2], phys(t, PARAM, 6 * (j + 1) - 5),
-                                 Xr(j + 2)));
-          continue;
-        }
-        Xr(j) = optics::recursion_step(E(j), F(j), G(j), Xr(j + 1));
-      }
+    const std::size_t c = static_cast<std::size_t>(nact_++);
+    theta_[c] = theta;
+    k0_[c] = optics::vacuum_wave_number(theta, t.pi, t.wavelength);
+    weight_[c] = t.coll_weight(ic);
+    omega_[c] = optics::illuminated_weight(t.coll_weight(ic), theta, alpha0_);
+  }
+  const int nl = 2 * nact_;
+
+  // Wave numbers, phase factors and interface terms of every lane.
+  for (int l = 0; l < nl; ++l) {
+    const int s = l % 2;
+    const double k0 = k0_[static_cast<std::size_t>(l / 2)];
+    kz_[at(l, 0)] = {k0, 0.0};
+    for (int j = 1; j <= N + 1; ++j) {
+      kz_[at(l, j)] = optics::normal_wave_number(k0, U_[s][static_cast<std::size_t>(j)]);
     }
-    Rp_[static_cast<std::size_t>(c)] = X_[at(lane(c, 0), 0)];
-    Rm_[static_cast<std::size_t>(c)] = X_[at(lane(c, 1), 0)];
+    E_.set(at(l, 0), optics::phase_factor({0.0, 0.0}));
+    for (int j = 1; j <= N; ++j) {
+      E_.set(at(l, j), optics::phase_factor(optics::scale(phys(t, PARAM, 6 * j - 5), kz_[at(l, j)])));
+    }
+    for (int j = 0; j <= N; ++j) {
+      cplx Fj, Gj;
+      optics::interface_terms(g_[static_cast<std::size_t>(j) + 1], kz_[at(l, j)], kz_[at(l, j + 1)],
+                              Fj, Gj);
+      F_.set(at(l, j), Fj);
+      G_.set(at(l, j), Gj);
+    }
+  }
+  for (int j = 1; j <= N; ++j) {
+    char zero = 0;
+    for (int l = 0; l < nl; ++l) zero |= optics::is_zero(kz_[at(l, j)]) ? 1 : 0;
+    zero_row_[static_cast<std::size_t>(j)] = zero;
+  }
+
+  // The recursion from the substrate up, one medium at a time for all lanes.
+  for (int l = 0; l < nl; ++l) X_.set(at(l, N + 1), {0.0, 0.0});
+  for (int j = N; j >= 0; --j) {
+    const std::size_t row = at(0, j), below = at(0, j + 1);
+    if (j + 1 <= N && zero_row_[static_cast<std::size_t>(j) + 1]) {
+      step_near_critical(t, PARAM, j, -1, &E_.re[row], &E_.im[row], &F_.re[row], &F_.im[row],
+                         &G_.re[row], &G_.im[row], &X_.re[below], &X_.im[below],
+                         &X_.re[at(0, j + 2)], &X_.im[at(0, j + 2)], &X_.re[row], &X_.im[row],
+                         0.0, 0.0);
+    } else {
+      optics::recursion_steps(nl, &E_.re[row], &E_.im[row], &F_.re[row], &F_.im[row], &G_.re[row],
+                              &G_.im[row], &X_.re[below], &X_.im[below], &X_.re[row], &X_.im[row]);
+    }
+  }
+
+  for (int c = 0; c < nact_; ++c) {
+    Rp_[static_cast<std::size_t>(c)] = X_.get(at(lane(c, 0), 0));
+    Rm_[static_cast<std::size_t>(c)] = X_.get(at(lane(c, 1), 0));
     double I[2][2];
     intensities(terms_, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)], I);
     double* Ic = &I_[4 * static_cast<std::size_t>(c)];
@@ -122,7 +141,6 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
     Ic[1] = I[0][1];
     Ic[2] = I[1][0];
     Ic[3] = I[1][1];
-    omega_[static_cast<std::size_t>(c)] = optics::illuminated_weight(t.coll_weight(ic), theta, alpha0_);
   }
   for (auto& row : sigma_)
     for (double& v : row) v = 0.0;
@@ -135,6 +153,34 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
     sigma_[1][1] += om * Ic[3];
   }
   return scaling_ * (background_ + select(sigma_));
+}
+
+void PointOptics::step_near_critical(const Tables& t, const ParamVector& PARAM, int j, int m,
+                                     const double* Er, const double* Ei, const double* Fr,
+                                     const double* Fi, const double* Gr, const double* Gi,
+                                     const double* x1r, const double* x1i, const double* x2r,
+                                     const double* x2i, double* outr, double* outi, double g_new,
+                                     double thickness) {
+  // m is the medium whose terms were displaced (-1: none); its wave number,
+  // roughness exponent and thickness are the displaced ones.
+  const int L = j + 1;
+  const double gL = L == m ? g_new : g_[static_cast<std::size_t>(L)];
+  const double gL1 = L + 1 == m ? g_new : g_[static_cast<std::size_t>(L) + 1];
+  const double dL = L == m ? thickness : phys(t, PARAM, 6 * L - 5);
+  const int nl = 2 * nact_;
+  for (int l = 0; l < nl; ++l) {
+    const std::size_t ll = static_cast<std::size_t>(l);
+    auto kz = [&](int k) { return k == m ? kz_m_[ll] : kz_[at(l, k)]; };
+    const cplx E{Er[ll], Ei[ll]};
+    cplx x;
+    if (optics::is_zero(kz(L))) {
+      x = cmul(E, optics::across_critical_layer(kz(j), kz(L + 1), gL, gL1, dL, {x2r[ll], x2i[ll]}));
+    } else {
+      x = optics::recursion_step(E, {Fr[ll], Fi[ll]}, {Gr[ll], Gi[ll]}, {x1r[ll], x1i[ll]});
+    }
+    outr[ll] = x.real();
+    outi[ll] = x.imag();
+  }
 }
 
 double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) {
@@ -200,60 +246,64 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
 
   // The changed terms of medium m, lane by lane.
   const int nl = 2 * nact_;
+  char zero_m = m <= N ? zero_row_[mm] : 0;
+  if (density) zero_m = 0;
   for (int l = 0; l < nl; ++l) {
     const int s = l % 2;
     const std::size_t ll = static_cast<std::size_t>(l);
     const cplx kz_m = density ? optics::normal_wave_number(k0_[ll / 2], U_new[s]) : kz_[at(l, m)];
     kz_m_[ll] = kz_m;
+    if (density && optics::is_zero(kz_m)) zero_m = 1;
     if (m <= N) {
-      E_m_[ll] = roughness ? E_[at(l, m)] : optics::phase_factor(optics::scale(thickness, kz_m));
-      F_dn_[ll] = F_[at(l, m)];
-      G_dn_[ll] = G_[at(l, m)];
-      if (density) optics::interface_terms(g_[mm + 1], kz_m, kz_[at(l, m + 1)], F_dn_[ll], G_dn_[ll]);
+      E_m_.set(ll, roughness ? E_.get(at(l, m))
+                             : optics::phase_factor(optics::scale(thickness, kz_m)));
+      cplx Fd = F_.get(at(l, m)), Gd = G_.get(at(l, m));
+      if (density) optics::interface_terms(g_[mm + 1], kz_m, kz_[at(l, m + 1)], Fd, Gd);
+      F_dn_.set(ll, Fd);
+      G_dn_.set(ll, Gd);
     }
-    F_up_[ll] = F_[at(l, m - 1)];
-    G_up_[ll] = G_[at(l, m - 1)];
-    if (density || roughness) {
-      optics::interface_terms(g_new, kz_[at(l, m - 1)], kz_m, F_up_[ll], G_up_[ll]);
-    }
-    // X(j+1) and X(j+2) below the first changed step: the cached ones.
-    x_[ll] = X_[at(l, top + 1)];
-    x2_[ll] = top + 2 <= N + 1 ? X_[at(l, top + 2)] : cplx{};
+    cplx Fu = F_.get(at(l, m - 1)), Gu = G_.get(at(l, m - 1));
+    if (density || roughness) optics::interface_terms(g_new, kz_[at(l, m - 1)], kz_m, Fu, Gu);
+    F_up_.set(ll, Fu);
+    G_up_.set(ll, Gu);
   }
 
   // The recursion from `top` up to the surface, one medium at a time for all
-  // lanes, so that the lanes' independent steps overlap.
+  // lanes; below `top` the cached amplitudes stand.  The three buffers take
+  // turns, so that X(j+1) and X(j+2) are always at hand.
+  const double* x1r = &X_.re[at(0, top + 1)];
+  const double* x1i = &X_.im[at(0, top + 1)];
+  const double* x2r = top + 2 <= N + 1 ? &X_.re[at(0, top + 2)] : zeros_.re.data();
+  const double* x2i = top + 2 <= N + 1 ? &X_.im[at(0, top + 2)] : zeros_.im.data();
+  int next = 0;
   for (int j = top; j >= 0; --j) {
-    const cplx* E = &E_[at(0, j)];
-    const cplx* F = j == m - 1 ? F_up_.data() : (j == m ? F_dn_.data() : &F_[at(0, j)]);
-    const cplx* G = j == m - 1 ? G_up_.data() : (j == m ? G_dn_.data() : &G_[at(0, j)]);
-    if (j == m) E = E_m_.data();
-    const bool critical_possible = j + 1 <= N;
-    for (int l = 0; l < nl; ++l) {
-      const std::size_t ll = static_cast<std::size_t>(l);
-      const cplx kz_below = j + 1 == m ? kz_m_[ll] : kz_[at(l, j + 1)];
-      cplx xj;
-      if (critical_possible && optics::is_zero(kz_below)) {
-        // A layer exactly at its critical angle lies below.
-        const int L = j + 1;
-        const double gL = L == m ? g_new : g_[static_cast<std::size_t>(L)];
-        const double gL1 = L + 1 == m ? g_new : g_[static_cast<std::size_t>(L) + 1];
-        const double dL = L == m ? thickness : phys(t, PARAM, 6 * L - 5);
-        const cplx kz_above = j == m ? kz_m_[ll] : kz_[at(l, j)];
-        const cplx kz_under = L + 1 == m ? kz_m_[ll] : kz_[at(l, L + 1)];
-        xj = cmul(E[ll], optics::across_critical_layer(kz_above, kz_under, gL, gL1, dL, x2_[ll]));
-      } else {
-        xj = optics::recursion_step(E[ll], F[ll], G[ll], x_[ll]);
-      }
-      x2_[ll] = x_[ll];
-      x_[ll] = xj;
+    const std::size_t row = at(0, j);
+    const Split* Fs = j == m - 1 ? &F_up_ : (j == m ? &F_dn_ : &F_);
+    const Split* Gs = j == m - 1 ? &G_up_ : (j == m ? &G_dn_ : &G_);
+    const Split* Es = j == m ? &E_m_ : &E_;
+    const std::size_t fo = Fs == &F_ ? row : 0, go = Gs == &G_ ? row : 0, eo = Es == &E_ ? row : 0;
+    Split& out = xbuf_[next];
+    next = (next + 1) % 3;
+    const bool critical =
+        j + 1 <= N && (j + 1 == m ? zero_m != 0 : zero_row_[static_cast<std::size_t>(j) + 1] != 0);
+    if (critical) {
+      step_near_critical(t, PARAM, j, m, &Es->re[eo], &Es->im[eo], &Fs->re[fo], &Fs->im[fo],
+                         &Gs->re[go], &Gs->im[go], x1r, x1i, x2r, x2i, out.re.data(),
+                         out.im.data(), g_new, thickness);
+    } else {
+      optics::recursion_steps(nl, &Es->re[eo], &Es->im[eo], &Fs->re[fo], &Fs->im[fo], &Gs->re[go],
+                              &Gs->im[go], x1r, x1i, out.re.data(), out.im.data());
     }
+    x2r = x1r;
+    x2i = x1i;
+    x1r = out.re.data();
+    x1i = out.im.data();
   }
 
   for (int c = 0; c < nact_; ++c) {
+    const std::size_t lp = static_cast<std::size_t>(lane(c, 0)), lm = lp + 1;
     double I[2][2];
-    intensities(terms_, x_[static_cast<std::size_t>(lane(c, 0))],
-                x_[static_cast<std::size_t>(lane(c, 1))], I);
+    intensities(terms_, {x1r[lp], x1i[lp]}, {x1r[lm], x1i[lm]}, I);
     double* Ic = &I_scratch_[4 * static_cast<std::size_t>(c)];
     Ic[0] = I[0][0];
     Ic[1] = I[0][1];

@@ -35,19 +35,40 @@ class PointOptics {
   double displaced(const Tables& t, const ParamVector& PARAM, int i);
 
  private:
-  // Lane of kernel point c and spin state s; the per-medium tables hold the
-  // lanes of one medium side by side, so that the recursion of every lane can
-  // advance one medium at a time.
+  // Real and imaginary parts in separate arrays.
+  struct Split {
+    std::vector<double> re, im;
+    void assign(std::size_t n) {
+      re.assign(n, 0.0);
+      im.assign(n, 0.0);
+    }
+    cplx get(std::size_t k) const { return {re[k], im[k]}; }
+    void set(std::size_t k, cplx z) {
+      re[k] = z.real();
+      im[k] = z.imag();
+    }
+  };
+
+  // Lane of kernel point c and spin state s.  The per-medium tables hold the
+  // lanes of one medium side by side, so that the recursion advances one medium
+  // at a time for every lane.
   static int lane(int c, int s) { return 2 * c + s; }
   std::size_t at(int lane, int j) const {
     return static_cast<std::size_t>(j) * lanes_ + static_cast<std::size_t>(lane);
   }
   double select(const double sigma[2][2]) const;
   double sum_channels(const double* omega, const double* I) const;
+  // Amplitudes X(j) of every lane across a layer j+1 that is exactly at its
+  // critical angle in some lane (the other lanes take the plain step).
+  void step_near_critical(const Tables& t, const ParamVector& PARAM, int j, int m,
+                          const double* Er, const double* Ei, const double* Fr, const double* Fi,
+                          const double* Gr, const double* Gi, const double* x1r,
+                          const double* x1i, const double* x2r, const double* x2i, double* outr,
+                          double* outi, double g_new, double thickness);
 
   int N_ = 0;
-  std::size_t lanes_ = 0;   // 2 * j0
-  int nact_ = 0;            // kernel points above the zero angle
+  std::size_t lanes_ = 0;  // 2 * j0
+  int nact_ = 0;           // kernel points above the zero angle
   int channel_ = 0;
   double scaling_ = 0, background_ = 0, alpha0_ = 0, four_pi_ = 0;
   double sigma_[2][2] = {};
@@ -58,11 +79,15 @@ class PointOptics {
   std::vector<cplx> Rp_, Rm_;                        // per active kernel point
   std::vector<cplx> U_[2];                           // per medium 1..N+1
   std::vector<double> g_;                            // per medium 1..N+1
-  std::vector<cplx> kz_, E_, F_, G_, X_;             // per medium and lane
+  std::vector<cplx> kz_;                             // per medium and lane
+  Split E_, F_, G_, X_;                              // per medium and lane
+  std::vector<char> zero_row_;  // medium j has a lane with kz exactly 0
   std::vector<double> omega_scratch_, I_scratch_;
-  // Per lane, for a displaced parameter: the changed terms of its medium and the
-  // recursion amplitudes X(j+1) and X(j+2).
-  std::vector<cplx> kz_m_, E_m_, F_up_, G_up_, F_dn_, G_dn_, x_, x2_;
+  // Per lane, for a displaced parameter: the changed terms of its medium, and
+  // three buffers that take turns holding X(j+2), X(j+1) and X(j).
+  std::vector<cplx> kz_m_;
+  Split E_m_, F_up_, G_up_, F_dn_, G_dn_, zeros_;
+  Split xbuf_[3];
 };
 
 }  // namespace tessaline
