@@ -37,6 +37,7 @@ struct FitState {
   int BADPAR = 0;       // parameter designated by MCONV
   int SINGFLAG = 0;     // an inversion failed since the last release
   ModelWork model;      // work tables of the model function
+  ParamVector mconv_work;  // one row of work for MCONV
 
   // PARAM at the last accepted point, kept so that a fit whose trial points
   // stop giving a finite objective can return there bit for bit.
@@ -86,6 +87,9 @@ int first_nonfinite_point(Tables& t, FitState& fs);
 // Inverts the packed n x n matrix in fs.Z in place, or designates one parameter
 // (fs.BADPAR, WORKLIM = -2, FACTOR = 0) and returns.
 void MCONV(FitState& fs, int n);
+// The same, walking the triangle element by element as the method is written;
+// the reference that MCONV is tested against (same bits).
+void mconv_reference(FitState& fs, int n);
 
 // Acceptance test of a trial point that followed a step predicted to change S
 // by SPRED from SPREV.  True when the point is accepted; otherwise RED is the

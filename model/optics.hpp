@@ -96,26 +96,15 @@ inline cplx across_critical_layer(cplx kz_above, cplx kz_below, double g_L, doub
 inline bool is_zero(cplx z) { return z.real() == 0.0 && z.imag() == 0.0; }
 
 // recursion_step() for n independent lanes side by side, with real and imaginary
-// parts in separate arrays so that the compiler can run several lanes in one
-// vector instruction.  Every lane gets exactly the bits of recursion_step(): the
-// same operations in the same order.  `in` holds X(j+1), `out` receives X(j).
-inline void recursion_steps(int n, const double* __restrict Er, const double* __restrict Ei,
-                            const double* __restrict Fr, const double* __restrict Fi,
-                            const double* __restrict Gr, const double* __restrict Gi,
-                            const double* __restrict inr, const double* __restrict ini,
-                            double* __restrict outr, double* __restrict outi) {
-  for (int l = 0; l < n; ++l) {
-    const double xr = inr[l], xi = ini[l];
-    const double GXr = Gr[l] * xr - Gi[l] * xi, GXi = Gr[l] * xi + Gi[l] * xr;
-    const double FXr = Fr[l] * xr - Fi[l] * xi, FXi = Fr[l] * xi + Fi[l] * xr;
-    const double numr = GXr + Fr[l], numi = GXi + Fi[l];
-    const double denr = FXr + Gr[l], deni = FXi + Gi[l];
-    const double ENr = Er[l] * numr - Ei[l] * numi, ENi = Er[l] * numi + Ei[l] * numr;
-    const double inv = 1.0 / (denr * denr + deni * deni);
-    outr[l] = (ENr * denr + ENi * deni) * inv;
-    outi[l] = (ENi * denr - ENr * deni) * inv;
-  }
-}
+// parts in separate arrays so that several lanes run in one vector instruction.
+// Every lane gets exactly the bits of recursion_step(): the same operations in
+// the same order.  `in` holds X(j+1), `out` receives X(j).  (optics_lanes.cpp;
+// built for AVX2 as well as for the baseline, chosen when the program starts.)
+void recursion_steps(int n, const double* __restrict Er, const double* __restrict Ei,
+                     const double* __restrict Fr, const double* __restrict Fi,
+                     const double* __restrict Gr, const double* __restrict Gi,
+                     const double* __restrict inr, const double* __restrict ini,
+                     double* __restrict outr, double* __restrict outi);
 
 // Weight of a kernel point with the illumination correction: the sample
 // intercepts the fraction theta / sqrt(theta^2 + alpha0^2) of the beam.

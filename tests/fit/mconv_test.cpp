@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -190,6 +191,55 @@ TEST_F(Mconv, HugeElementOfInverseFactorDesignatesTheEarlierRow) {
            {1.0, 0.0, std::ldexp(1.0, -20), 0.0, 1.0, std::ldexp(1.0, 20) + std::ldexp(1.0, 20)});
   MCONV(fs(), 3);
   EXPECT_EQ(fs().BADPAR, 0);
+}
+
+// MCONV reads columns through a work row; the element-by-element walk is the
+// reference.  Same bits for random positive-definite matrices (active parameters
+// spread over the index range), for nearly dependent ones, and the same
+// designation, WORKLIM, FACTOR and partly transformed Z for failing ones.
+TEST(MconvFast, SameBitsAsTheElementByElementReference) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  auto ref = make_fit_state();
+  auto fast = make_fit_state();
+  for (int n : {1, 2, 3, 17, 64, 150}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      // kind 0: well conditioned; 1: two nearly equal rows; 2: a zero row.
+      std::vector<double> B(static_cast<std::size_t>(n * n));
+      for (double& b : B) b = u(rng);
+      if (kind == 1 && n > 2) {
+        for (int c = 0; c < n; ++c)
+          B[static_cast<std::size_t>(n + c)] = B[static_cast<std::size_t>(c)] * (1 + 1e-13);
+      }
+      if (kind == 2 && n > 2) {
+        for (int c = 0; c < n; ++c) B[static_cast<std::size_t>(2 * n + c)] = 0.0;
+      }
+      for (FitState* fs : {ref.get(), fast.get()}) {
+        fs->BADPAR = 0;
+        for (int i = 1; i <= 2 * n + 1; ++i) fs->WORKLIM(i) = (i % 2 == 0) ? 1.0 : 0.0;
+        for (int i = 1; i <= n; ++i) {
+          for (int j = 1; j <= i; ++j) {
+            // A = B B^T (+ n on the diagonal when well conditioned).
+            double a = 0.0;
+            for (int c = 0; c < n; ++c)
+              a += B[static_cast<std::size_t>((i - 1) * n + c)] * B[static_cast<std::size_t>((j - 1) * n + c)];
+            if (kind == 0 && i == j) a += n;
+            fs->Z(static_cast<int>(packed(i, j))) = a;
+          }
+          fs->FACTOR(2 * i) = fs->Z(static_cast<int>(packed(i, i)));
+        }
+      }
+      mconv_reference(*ref, n);
+      MCONV(*fast, n);
+      SCOPED_TRACE(testing::Message() << "n " << n << " kind " << kind);
+      EXPECT_EQ(ref->BADPAR, fast->BADPAR);
+      const std::size_t m = static_cast<std::size_t>(packed(n, n));
+      EXPECT_EQ(std::memcmp(ref->Z.data(), fast->Z.data(), m * sizeof(double)), 0);
+      const std::size_t np = static_cast<std::size_t>(2 * n + 1) * sizeof(double);
+      EXPECT_EQ(std::memcmp(ref->WORKLIM.data(), fast->WORKLIM.data(), np), 0);
+      EXPECT_EQ(std::memcmp(ref->FACTOR.data(), fast->FACTOR.data(), np), 0);
+    }
+  }
 }
 
 }  // namespace
