@@ -6,7 +6,6 @@
 // answers nothing is echoed, so a prompt left open is continued by the next line
 // the program writes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,38 +13,19 @@
 #include <vector>
 
 #include "tests/driver/scratch.hpp"
+#include "tests/e2e/run_program.hpp"
 
 namespace tessaline {
 namespace {
 
 using testing::lines;
+using testing::Outcome;
+using testing::run_program;
 using testing::ScratchDir;
 using Lines = std::vector<std::string>;
 
 constexpr int kExitStop = 1;
 constexpr int kExitTextError = 2;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the program in `dir` with `answers` on standard input.  A run that does
-// not end within a minute (a prompt loop spinning on closed input) is killed and
-// reported as status 124.
-Outcome run_program(const ScratchDir& dir, const std::string& answers) {
-  dir.write("answers.txt", answers);
-  const std::string cmd = "cd '" + dir.path().string() +
-                          "' && timeout 60 '" TESSALINE_EXE
-                          "' < answers.txt > stdout.txt 2> stderr.txt";
-  const int rc = std::system(cmd.c_str());
-  Outcome o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.out = dir.read("stdout.txt");
-  o.err = dir.read("stderr.txt");
-  return o;
-}
 
 const std::string kBanner = "***************Tessaline Corvennastral ******";  // first 45
 const std::string kDots = "..................................................";
