@@ -42,7 +42,9 @@ inline cplx csqrt(cplx z) {
 }
 
 inline cplx cexp(cplx z) {
-  const double m = std::exp(z.real());
+  // exp(+-0) is exactly 1: the phase factor of a layer with a real wave number
+  // needs no exponential.
+  const double m = z.real() == 0.0 ? 1.0 : std::exp(z.real());
   return {m * std::cos(z.imag()), m * std::sin(z.imag())};
 }
 

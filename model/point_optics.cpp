@@ -12,6 +12,17 @@ namespace {
 // "<Cos(delta_gamma" and "Debye-Waller" follow.
 int density_slot(int N, int m) { return m <= N ? 6 * m - 4 : 6 * N + 1; }
 
+// The four intensities of one kernel point, stored in the order I(1,1), I(1,2),
+// I(2,1), I(2,2).
+void store_intensities(const ChannelTerms& terms, cplx Rplus, cplx Rminus, double* Ic) {
+  double I[2][2];
+  intensities(terms, Rplus, Rminus, I);
+  Ic[0] = I[0][0];
+  Ic[1] = I[0][1];
+  Ic[2] = I[1][0];
+  Ic[3] = I[1][1];
+}
+
 }  // namespace
 
 void PointOptics::prepare(const Tables& t) {
@@ -134,13 +145,8 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
   for (int c = 0; c < nact_; ++c) {
     Rp_[static_cast<std::size_t>(c)] = X_.get(at(lane(c, 0), 0));
     Rm_[static_cast<std::size_t>(c)] = X_.get(at(lane(c, 1), 0));
-    double I[2][2];
-    intensities(terms_, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)], I);
-    double* Ic = &I_[4 * static_cast<std::size_t>(c)];
-    Ic[0] = I[0][0];
-    Ic[1] = I[0][1];
-    Ic[2] = I[1][0];
-    Ic[3] = I[1][1];
+    store_intensities(terms_, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)],
+                      &I_[4 * static_cast<std::size_t>(c)]);
   }
   for (auto& row : sigma_)
     for (double& v : row) v = 0.0;
@@ -206,13 +212,9 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
         ChannelTerms terms;
         channel_terms(t, PARAM, terms);
         for (int c = 0; c < nact_; ++c) {
-          double I[2][2];
-          intensities(terms, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)], I);
-          double* Ic = &I_scratch_[4 * static_cast<std::size_t>(c)];
-          Ic[0] = I[0][0];
-          Ic[1] = I[0][1];
-          Ic[2] = I[1][0];
-          Ic[3] = I[1][1];
+          store_intensities(terms, Rp_[static_cast<std::size_t>(c)],
+                            Rm_[static_cast<std::size_t>(c)],
+                            &I_scratch_[4 * static_cast<std::size_t>(c)]);
         }
         return scaling_ * (background_ + sum_channels(omega_.data(), I_scratch_.data()));
       }
@@ -302,13 +304,8 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
 
   for (int c = 0; c < nact_; ++c) {
     const std::size_t lp = static_cast<std::size_t>(lane(c, 0)), lm = lp + 1;
-    double I[2][2];
-    intensities(terms_, {x1r[lp], x1i[lp]}, {x1r[lm], x1i[lm]}, I);
-    double* Ic = &I_scratch_[4 * static_cast<std::size_t>(c)];
-    Ic[0] = I[0][0];
-    Ic[1] = I[0][1];
-    Ic[2] = I[1][0];
-    Ic[3] = I[1][1];
+    store_intensities(terms_, {x1r[lp], x1i[lp]}, {x1r[lm], x1i[lm]},
+                      &I_scratch_[4 * static_cast<std::size_t>(c)]);
   }
   return scaling_ * (background_ + sum_channels(omega_.data(), I_scratch_.data()));
 }

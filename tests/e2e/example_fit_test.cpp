@@ -80,8 +80,12 @@ bool parse_parameter_line(const std::string& line, ParameterLine& p) {
 
 TEST(ExampleFit, StructureOfTheRunAndFittedValuesNearTheTruth) {
   ScratchDir dir;
-  const Outcome o = run_program(
-      dir, "'" + example_file("film.ent") + "'\n'" + example_file("film.dat") + "'\n0\n0\n\n");
+  std::string answers = "'";
+  answers += example_file("film.ent");
+  answers += "'\n'";
+  answers += example_file("film.dat");
+  answers += "'\n0\n0\n\n";
+  const Outcome o = run_program(dir, answers);
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.err, "");
 

@@ -286,7 +286,7 @@ std::string free_form_exponent(double v) {
   std::string s = buf;
   const std::size_t e = s.find('E');
   std::string digits = s.substr(e + 2);
-  while (digits.size() < 3) digits.insert(0, "0");
+  while (digits.size() < 3) digits.insert(digits.begin(), '0');
   return s.substr(0, e + 2) + digits;
 }
 

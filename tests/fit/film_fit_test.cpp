@@ -38,6 +38,9 @@ void on_free(const volatile void*) {}
 const int g_hooks_installed = __sanitizer_install_malloc_and_free_hooks(on_malloc, on_free);
 }  // namespace
 #else
+// The replacement pair allocates with malloc and frees with free; GCC cannot see
+// that they belong together where it inlines them.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t n) {
   if (g_counting) ++g_allocations;
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
