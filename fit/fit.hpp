@@ -23,20 +23,20 @@ using ModelFunction = double (*)(const Tables& t, const ParamVector& PARAM, Mode
                                  const Table<double, 2>& X);
 
 struct FitState {
-  ParamVector WORKLIM;  // working step limits and state codes (> 0, 0, -1, -2)
-  ParamVector DELTA;    // proposed step
-  ParamVector G;        // gradient of S by parameter index
-  ParamVector DERIV;    // derivatives of one point's model value
-  ParamVector PARERR;   // error estimates
-  ParamVector FACTOR;   // diagonal of Z times diagonal of its inverse
-  PackedMatrix Z;       // curvature matrix, extracted matrix, inverse
-  PackedMatrix ZSAVE;   // Z over the free parameters at the accepted point
-  Table<double, 2> X;   // independent variables of the current point
-  double FITSTAT = 0;   // end status: 0 running; 1, -1, -2, -3
-  int NPARFIT = 0;      // number of parameters for ARITHM
-  int BADPAR = 0;       // parameter designated by MCONV
-  int SINGFLAG = 0;     // an inversion failed since the last release
-  ModelWork model;      // work tables of the model function
+  ParamVector WORKLIM;     // working step limits and state codes (> 0, 0, -1, -2)
+  ParamVector DELTA;       // proposed step
+  ParamVector G;           // gradient of S by parameter index
+  ParamVector DERIV;       // derivatives of one point's model value
+  ParamVector PARERR;      // error estimates
+  ParamVector FACTOR;      // diagonal of Z times diagonal of its inverse
+  PackedMatrix Z;          // curvature matrix, extracted matrix, inverse
+  PackedMatrix ZSAVE;      // Z over the free parameters at the accepted point
+  Table<double, 2> X;      // independent variables of the current point
+  double FITSTAT = 0;      // end status: 0 running; 1, -1, -2, -3
+  int NPARFIT = 0;         // number of parameters for ARITHM
+  int BADPAR = 0;          // parameter designated by MCONV
+  int SINGFLAG = 0;        // an inversion failed since the last release
+  ModelWork model;         // work tables of the model function
   ParamVector mconv_work;  // one row of work for MCONV
 
   // PARAM at the last accepted point, kept so that a fit whose trial points
@@ -98,8 +98,7 @@ void mconv_reference(FitState& fs, int n);
 bool trial_accepted(double S, double SPREV, double SPRED, double SFLOOR, double& RED);
 
 // The whole fit.  Inputs by value, outputs by reference.
-void LSQFIT(Tables& t, FitState& fs, Monitor& monitor, double& S, int NPAR, int MAXRED,
-            int NCALM, int MAXITER, double TOL, double& STEPERR, double& STEPSCALE, int PRTFREQ,
-            int& IEXIT);
+void LSQFIT(Tables& t, FitState& fs, Monitor& monitor, double& S, int NPAR, int MAXRED, int NCALM,
+            int MAXITER, double TOL, double& STEPERR, double& STEPSCALE, int PRTFREQ, int& IEXIT);
 
 }  // namespace tessaline

@@ -157,9 +157,8 @@ bool trial_accepted(double S, double SPREV, double SPRED, double SFLOOR, double&
   return false;
 }
 
-void LSQFIT(Tables& t, FitState& fs, Monitor& monitor, double& S, int NPAR, int MAXRED,
-            int NCALM, int MAXITER, double TOL, double& STEPERR, double& STEPSCALE, int PRTFREQ,
-            int& IEXIT) {
+void LSQFIT(Tables& t, FitState& fs, Monitor& monitor, double& S, int NPAR, int MAXRED, int NCALM,
+            int MAXITER, double TOL, double& STEPERR, double& STEPSCALE, int PRTFREQ, int& IEXIT) {
   int ITER = 0;
   int NSTEADY = 0;
   double NASIDE = 0.0;

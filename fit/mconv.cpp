@@ -97,9 +97,9 @@ void MCONV(FitState& fs, int n) {
   if (n <= 0) return;
   const double AM = std::sqrt(1e36 / n);
   const double pivot_floor = 1.0 / (AM * AM);
-  double* Z = fs.Z.data();  // (i, j) at Z[packed(i, j) - 1]
+  double* Z = fs.Z.data();                                 // (i, j) at Z[packed(i, j) - 1]
   auto row = [Z](int i) { return Z + packed(i, 1) - 1; };  // row(i)[j - 1] = (i, j)
-  double* col = fs.mconv_work.data();                       // col[l - 1]
+  double* col = fs.mconv_work.data();                      // col[l - 1]
 
   int I = 0;
   for (int i = 1; i <= n; ++i) {

@@ -140,7 +140,8 @@ void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
   // A channel code the model does not know stops the run, as FUNCT would at the
   // first such point.
   for (int p = 1; p <= t.npoint; ++p) {
-    if (channel_of(t.POINTS(1 + (p - 1) * t.nvalues + 3)) == 0) throw RunStop("X(2) wrong!", kExitStop);
+    if (channel_of(t.POINTS(1 + (p - 1) * t.nvalues + 3)) == 0)
+      throw RunStop("X(2) wrong!", kExitStop);
   }
   nfree_ = 0;
   for (int i = 1; i <= NPAR; ++i) {

@@ -64,9 +64,9 @@ class ParallelSGZ {
   FitState* fs_ = nullptr;
   int NPAR_ = 0;
   int nfree_ = 0;
-  int first_ = 0, count_ = 0;  // chunk: points first_ .. first_+count_-1
-  std::vector<double> D_;      // weighted compacted derivatives, nfree per point
-  std::vector<double> f_;      // model values
+  int first_ = 0, count_ = 0;   // chunk: points first_ .. first_+count_-1
+  std::vector<double> D_;       // weighted compacted derivatives, nfree per point
+  std::vector<double> f_;       // model values
   std::vector<int> row_begin_;  // rows of Z per thread
   std::vector<int> free_index_;
   std::atomic<int> next_point_{0};

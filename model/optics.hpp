@@ -90,7 +90,8 @@ inline cplx across_critical_layer(cplx kz_above, cplx kz_below, double g_L, doub
   const cplx p_right = cmul({0.0, 2.0 * d}, one_minus_Y);
   const cplx p{p_left.real() - p_right.real(), p_left.imag() - p_right.imag()};
   const cplx q = cmul(b, one_minus_Y);
-  return cdiv({p.real() - q.real(), p.imag() - q.imag()}, {p.real() + q.real(), p.imag() + q.imag()});
+  return cdiv({p.real() - q.real(), p.imag() - q.imag()},
+              {p.real() + q.real(), p.imag() + q.imag()});
 }
 
 inline bool is_zero(cplx z) { return z.real() == 0.0 && z.imag() == 0.0; }

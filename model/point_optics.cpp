@@ -48,10 +48,14 @@ void PointOptics::prepare(const Tables& t) {
 
 double PointOptics::select(const double sigma[2][2]) const {
   switch (channel_) {
-    case 1: return sigma[0][0];
-    case 2: return sigma[1][1];
-    case 3: return sigma[0][1];
-    default: return sigma[1][0];
+    case 1:
+      return sigma[0][0];
+    case 2:
+      return sigma[1][1];
+    case 3:
+      return sigma[0][1];
+    default:
+      return sigma[1][0];
   }
 }
 
@@ -67,8 +71,7 @@ double PointOptics::sum_channels(const double* omega, const double* I) const {
   return select(sigma);
 }
 
-double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
-                             const Table<double, 2>& X) {
+double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, const Table<double, 2>& X) {
   const int N = N_;
   const int base = 6 * N;
   channel_ = channel_of(X(2));
@@ -111,7 +114,8 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
     }
     E_.set(at(l, 0), optics::phase_factor({0.0, 0.0}));
     for (int j = 1; j <= N; ++j) {
-      E_.set(at(l, j), optics::phase_factor(optics::scale(phys(t, PARAM, 6 * j - 5), kz_[at(l, j)])));
+      E_.set(at(l, j),
+             optics::phase_factor(optics::scale(phys(t, PARAM, 6 * j - 5), kz_[at(l, j)])));
     }
     for (int j = 0; j <= N; ++j) {
       cplx Fj, Gj;
@@ -134,8 +138,8 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM,
     if (j + 1 <= N && zero_row_[static_cast<std::size_t>(j) + 1]) {
       step_near_critical(t, PARAM, j, -1, &E_.re[row], &E_.im[row], &F_.re[row], &F_.im[row],
                          &G_.re[row], &G_.im[row], &X_.re[below], &X_.im[below],
-                         &X_.re[at(0, j + 2)], &X_.im[at(0, j + 2)], &X_.re[row], &X_.im[row],
-                         0.0, 0.0);
+                         &X_.re[at(0, j + 2)], &X_.im[at(0, j + 2)], &X_.re[row], &X_.im[row], 0.0,
+                         0.0);
     } else {
       optics::recursion_steps(nl, &E_.re[row], &E_.im[row], &F_.re[row], &F_.im[row], &G_.re[row],
                               &G_.im[row], &X_.re[below], &X_.im[below], &X_.re[row], &X_.im[row]);
@@ -257,8 +261,8 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
     kz_m_[ll] = kz_m;
     if (density && optics::is_zero(kz_m)) zero_m = 1;
     if (m <= N) {
-      E_m_.set(ll, roughness ? E_.get(at(l, m))
-                             : optics::phase_factor(optics::scale(thickness, kz_m)));
+      E_m_.set(ll,
+               roughness ? E_.get(at(l, m)) : optics::phase_factor(optics::scale(thickness, kz_m)));
       cplx Fd = F_.get(at(l, m)), Gd = G_.get(at(l, m));
       if (density) optics::interface_terms(g_[mm + 1], kz_m, kz_[at(l, m + 1)], Fd, Gd);
       F_dn_.set(ll, Fd);
@@ -290,8 +294,8 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
         j + 1 <= N && (j + 1 == m ? zero_m != 0 : zero_row_[static_cast<std::size_t>(j) + 1] != 0);
     if (critical) {
       step_near_critical(t, PARAM, j, m, &Es->re[eo], &Es->im[eo], &Fs->re[fo], &Fs->im[fo],
-                         &Gs->re[go], &Gs->im[go], x1r, x1i, x2r, x2i, out.re.data(),
-                         out.im.data(), g_new, thickness);
+                         &Gs->re[go], &Gs->im[go], x1r, x1i, x2r, x2i, out.re.data(), out.im.data(),
+                         g_new, thickness);
     } else {
       optics::recursion_steps(nl, &Es->re[eo], &Es->im[eo], &Fs->re[fo], &Fs->im[fo], &Gs->re[go],
                               &Gs->im[go], x1r, x1i, out.re.data(), out.im.data());

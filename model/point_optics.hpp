@@ -60,11 +60,11 @@ class PointOptics {
   double sum_channels(const double* omega, const double* I) const;
   // Amplitudes X(j) of every lane across a layer j+1 that is exactly at its
   // critical angle in some lane (the other lanes take the plain step).
-  void step_near_critical(const Tables& t, const ParamVector& PARAM, int j, int m,
-                          const double* Er, const double* Ei, const double* Fr, const double* Fi,
-                          const double* Gr, const double* Gi, const double* x1r,
-                          const double* x1i, const double* x2r, const double* x2i, double* outr,
-                          double* outi, double g_new, double thickness);
+  void step_near_critical(const Tables& t, const ParamVector& PARAM, int j, int m, const double* Er,
+                          const double* Ei, const double* Fr, const double* Fi, const double* Gr,
+                          const double* Gi, const double* x1r, const double* x1i, const double* x2r,
+                          const double* x2i, double* outr, double* outi, double g_new,
+                          double thickness);
 
   int N_ = 0;
   std::size_t lanes_ = 0;  // 2 * j0
@@ -81,7 +81,7 @@ class PointOptics {
   std::vector<double> g_;                            // per medium 1..N+1
   std::vector<cplx> kz_;                             // per medium and lane
   Split E_, F_, G_, X_;                              // per medium and lane
-  std::vector<char> zero_row_;  // medium j has a lane with kz exactly 0
+  std::vector<char> zero_row_;                       // medium j has a lane with kz exactly 0
   std::vector<double> omega_scratch_, I_scratch_;
   // Per lane, for a displaced parameter: the changed terms of its medium, and
   // three buffers that take turns holding X(j+2), X(j+1) and X(j).

@@ -19,9 +19,9 @@
 
 namespace tessaline {
 
-inline constexpr int maxpoint = 1000;  // points per spin channel
-inline constexpr int maxj0 = 101;      // collimation points
-inline constexpr int maxlay = 500;     // layers
+inline constexpr int maxpoint = 1000;                           // points per spin channel
+inline constexpr int maxj0 = 101;                               // collimation points
+inline constexpr int maxlay = 500;                              // layers
 inline constexpr int kMaxPar = 6 * maxlay + 17;                 // 3017 parameter slots
 inline constexpr int kMaxPacked = kMaxPar * (kMaxPar + 1) / 2;  // 4,552,653 packed slots
 inline constexpr int kMaxValues = 4 * maxpoint * 4;             // 16,000 point values
@@ -73,8 +73,8 @@ struct Tables {
   int nlay = 0;                // number of layers
 
   // Parameter vector and its companions (layout fixed by the entry-file set-up).
-  int NPAR = 0;  // 6*nlay + 17 slots in use
-  int NFIX = 0;  // parameters fixed by the entry file
+  int NPAR = 0;         // 6*nlay + 17 slots in use
+  int NFIX = 0;         // parameters fixed by the entry file
   ParamVector PARAM;    // internal value = physical value * SCALE
   ParamVector SCALE;    // 1e6 for scattering-length densities, else 1
   ParamVector STEPLIM;  // 0: fixed, > 0: free (largest step per iteration)
@@ -107,8 +107,7 @@ inline std::unique_ptr<Tables> make_tables() { return std::make_unique<Tables>()
 // an exit status; only the driver catches it.
 class RunStop : public std::runtime_error {
  public:
-  RunStop(const std::string& message, int status)
-      : std::runtime_error(message), status_(status) {}
+  RunStop(const std::string& message, int status) : std::runtime_error(message), status_(status) {}
   int status() const { return status_; }
 
  private:

@@ -5,13 +5,13 @@
 // On a terminal the final wait switches to non-canonical mode without echo and
 // restores the saved settings on return, on exit and on the usual terminating
 // signals.  Every read blocks; nothing polls.
-#include <csignal>
-#include <cerrno>
-#include <cstdlib>
-#include <string>
-
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <string>
 
 #include "textio/textio.hpp"
 
@@ -19,8 +19,8 @@ namespace tessaline::textio {
 
 namespace {
 
-std::string g_buffer;     // bytes read from standard input, not yet consumed
-bool g_at_end = false;    // standard input has ended
+std::string g_buffer;   // bytes read from standard input, not yet consumed
+bool g_at_end = false;  // standard input has ended
 
 // Reads more bytes into the buffer; false at the end of input or on an error.
 bool fill() {

@@ -110,12 +110,14 @@ std::string fmt_F(double v, int w, int d) {
     if (all_zero(all)) {
       ip = "";
     } else if (e > 0) {
-      if (static_cast<int>(all.size()) < e + d) all.append(static_cast<std::size_t>(e + d) - all.size(), '0');
+      if (static_cast<int>(all.size()) < e + d)
+        all.append(static_cast<std::size_t>(e + d) - all.size(), '0');
       ip = all.substr(0, static_cast<std::size_t>(e));
       fp = all.substr(static_cast<std::size_t>(e), static_cast<std::size_t>(d));
     } else {
       std::string frac = std::string(static_cast<std::size_t>(-e), '0') + all;
-      if (static_cast<int>(frac.size()) < d) frac.append(static_cast<std::size_t>(d) - frac.size(), '0');
+      if (static_cast<int>(frac.size()) < d)
+        frac.append(static_cast<std::size_t>(d) - frac.size(), '0');
       fp = frac.substr(0, static_cast<std::size_t>(d));
     }
   }
@@ -164,8 +166,8 @@ std::string fmt_free_real(double v) {
     // 0.1 <= |v| < 1e15 after rounding to 15 significant digits: fixed notation.
     if (dec.exp10 >= 0 && dec.exp10 <= 15) {
       const int k = dec.exp10;  // digits before the point
-      std::string body = sign + (k == 0 ? "0" : dec.digits.substr(0, static_cast<std::size_t>(k))) + "." +
-                         dec.digits.substr(static_cast<std::size_t>(k));
+      std::string body = sign + (k == 0 ? "0" : dec.digits.substr(0, static_cast<std::size_t>(k))) +
+                         "." + dec.digits.substr(static_cast<std::size_t>(k));
       return right(body + "     ", kWidth);
     }
   }
@@ -278,7 +280,8 @@ void InStream::open(const std::string& name, std::string_view role) {
   close();
   std::FILE* f = std::fopen(name.c_str(), "r");
   if (f == nullptr) {
-    throw TextError(std::string(role) + " \"" + name + "\" cannot be opened: " + std::strerror(errno));
+    throw TextError(std::string(role) + " \"" + name +
+                    "\" cannot be opened: " + std::strerror(errno));
   }
   f_ = f;
   name_ = name;
@@ -418,7 +421,8 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
       }
       if (!closed) fail_value(tok, what, "has no closing quote");
     } else {
-      while (pos < line_.size() && !is_sep(line_[pos]) && line_[pos] != '/') tok.push_back(line_[pos++]);
+      while (pos < line_.size() && !is_sep(line_[pos]) && line_[pos] != '/')
+        tok.push_back(line_[pos++]);
     }
     switch (it.kind) {
       case Item::kReal: {
@@ -429,7 +433,8 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
       }
       case Item::kInt: {
         int v;
-        if (!parse_int(tok, v)) fail_value(tok, what, "is not an integer (written without a decimal point)");
+        if (!parse_int(tok, v))
+          fail_value(tok, what, "is not an integer (written without a decimal point)");
         *static_cast<int*>(it.target) = v;
         break;
       }

@@ -17,9 +17,9 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 // From the sanitizer runtime's allocator interface.
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, std::size_t),
-    void (*free_hook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void*));
 #endif
 
 // Allocation counter, armed only around the fit.  Under AddressSanitizer the
@@ -78,8 +78,8 @@ class Gauss {
 
 struct Film {
   std::unique_ptr<Tables> t;
-  std::vector<int> free;        // free slots
-  std::vector<double> truth;    // internal values of the free slots
+  std::vector<int> free;      // free slots
+  std::vector<double> truth;  // internal values of the free slots
   std::vector<double> start;
 };
 
@@ -158,7 +158,8 @@ std::vector<double> dense_errors(Tables& T, const std::vector<int>& free) {
     for (int a = 0; a < n; ++a)
       for (int b = 0; b < n; ++b)
         A[static_cast<std::size_t>(a * n + b)] +=
-            static_cast<long double>(d[static_cast<std::size_t>(a)]) * d[static_cast<std::size_t>(b)];
+            static_cast<long double>(d[static_cast<std::size_t>(a)]) *
+            d[static_cast<std::size_t>(b)];
   }
   std::vector<long double> inv(static_cast<std::size_t>(n * n), 0.0L);
   for (int a = 0; a < n; ++a) inv[static_cast<std::size_t>(a * n + a)] = 1.0L;

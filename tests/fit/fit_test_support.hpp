@@ -31,18 +31,14 @@ inline std::unique_ptr<Tables> film_tables(int nlay) {
   struct Slot {
     double scale, step, lo, hi;
   };
-  const Slot layer[6] = {{1, 10, 0, 1e6},         {1e6, 1e-6, -1e-4, 1e-4},
-                         {1e6, 1e-6, -1e-4, 1e-4}, {1e6, 1e-6, 0, 1e-4},
-                         {1, 0.1, -1, 1},          {1, 10, 0, 1e4}};
-  const Slot tail[17] = {{1e6, 1e-6, -1e-4, 1e-4}, {1e6, 1e-6, -1e-4, 1e-4},
-                         {1e6, 1e-6, 0, 1e-4},     {1, 0.5, -1, 1},
-                         {1, 10, 0, 1e4},          {1, 0.1, -1, 1},
-                         {1, 0.1, -1, 1},          {1, 0.1, 0, 1},
-                         {1, 100, 0, 1e20},        {1, 0.01, 0, 1},
-                         {1, 0.01, 0, 1},          {1, 0.1, -1, 1},
-                         {1, 0.1, -1, 1},          {1, 0.1, -1, 1},
-                         {1, 0.1, -1, 1},          {1, 0.1, -1, 1},
-                         {1, 0.1, -1, 1}};
+  const Slot layer[6] = {{1, 10, 0, 1e6},      {1e6, 1e-6, -1e-4, 1e-4}, {1e6, 1e-6, -1e-4, 1e-4},
+                         {1e6, 1e-6, 0, 1e-4}, {1, 0.1, -1, 1},          {1, 10, 0, 1e4}};
+  const Slot tail[17] = {{1e6, 1e-6, -1e-4, 1e-4}, {1e6, 1e-6, -1e-4, 1e-4}, {1e6, 1e-6, 0, 1e-4},
+                         {1, 0.5, -1, 1},          {1, 10, 0, 1e4},          {1, 0.1, -1, 1},
+                         {1, 0.1, -1, 1},          {1, 0.1, 0, 1},           {1, 100, 0, 1e20},
+                         {1, 0.01, 0, 1},          {1, 0.01, 0, 1},          {1, 0.1, -1, 1},
+                         {1, 0.1, -1, 1},          {1, 0.1, -1, 1},          {1, 0.1, -1, 1},
+                         {1, 0.1, -1, 1},          {1, 0.1, -1, 1}};
   auto set = [&](int i, const Slot& s) {
     t->SCALE(i) = s.scale;
     t->STEPLIM(i) = s.step * s.scale;
@@ -93,8 +89,8 @@ class RecordingMonitor : public Monitor {
   void MONITO(double S, int NPAR, int ITER, int PRTFREQ, double SPRED, double STEPERR,
               double STEPSCALE, double LIMTREND) override {
     if (passes.size() == passes.capacity()) return;  // never reallocate during a fit
-    Pass p{S, SPRED, STEPERR, STEPSCALE, LIMTREND, fs_.FITSTAT, NPAR, ITER, PRTFREQ,
-           {}, {}, {}, {}};
+    Pass p{S,    SPRED,   STEPERR, STEPSCALE, LIMTREND, fs_.FITSTAT, NPAR,
+           ITER, PRTFREQ, {},      {},        {},       {}};
     for (int i = 1; i <= std::min(NPAR, kTracked); ++i) {
       p.PARAM[i] = t_.PARAM(i);
       p.WORKLIM[i] = fs_.WORKLIM(i);

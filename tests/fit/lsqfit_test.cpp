@@ -124,8 +124,8 @@ TEST(TrialAcceptance, NilPredictionAndNilChangeIsAccepted) {
 }
 
 TEST(TrialAcceptance, ObjectiveNotFiniteIsRejectedWithTheSmallestFactor) {
-  for (double S : {kNaN, std::numeric_limits<double>::infinity(),
-                   -std::numeric_limits<double>::infinity()}) {
+  for (double S :
+       {kNaN, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
     double RED = 0;
     EXPECT_FALSE(trial_accepted(S, 100.0, -10.0, 1e-34, RED)) << S;
     EXPECT_EQ(RED, 0.25) << S;

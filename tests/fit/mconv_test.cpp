@@ -20,8 +20,7 @@ class Mconv : public ::testing::Test {
   // equal to the diagonal of its row, as LSQFIT stores it before inverting.
   void activate(const std::vector<int>& params, const std::vector<double>& packed_z) {
     for (int i : params) fs().WORKLIM(i) = 1.0;
-    for (std::size_t L = 0; L < packed_z.size(); ++L)
-      fs().Z(static_cast<int>(L) + 1) = packed_z[L];
+    for (std::size_t L = 0; L < packed_z.size(); ++L) fs().Z(static_cast<int>(L) + 1) = packed_z[L];
     for (std::size_t r = 0; r < params.size(); ++r) {
       const int row = static_cast<int>(r) + 1;
       fs().FACTOR(params[r]) = fs().Z(static_cast<int>(packed(row, row)));
@@ -222,7 +221,8 @@ TEST(MconvFast, SameBitsAsTheElementByElementReference) {
             // A = B B^T (+ n on the diagonal when well conditioned).
             double a = 0.0;
             for (int c = 0; c < n; ++c)
-              a += B[static_cast<std::size_t>((i - 1) * n + c)] * B[static_cast<std::size_t>((j - 1) * n + c)];
+              a += B[static_cast<std::size_t>((i - 1) * n + c)] *
+                   B[static_cast<std::size_t>((j - 1) * n + c)];
             if (kind == 0 && i == j) a += n;
             fs->Z(static_cast<int>(packed(i, j))) = a;
           }

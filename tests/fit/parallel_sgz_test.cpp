@@ -2,6 +2,8 @@
 // bits (memcmp) for every kind of free parameter, at bounds, with one kernel
 // point and with the largest kernel, for any number of threads; and a whole fit
 // that passes through the same numbers at every iteration.
+#include "fit/parallel_sgz.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "fit/fit.hpp"
-#include "fit/parallel_sgz.hpp"
 #include "fit_test_support.hpp"
 
 namespace tessaline {
@@ -140,8 +141,8 @@ TEST(ParallelSGZ, SixtyLayersFreeAtTopMiddleBottomSubstrateAndGlobals) {
   auto t = general_case(60, 3, 5);
   Tables& T = *t;
   const int n = 360;
-  std::vector<int> free = {1, 2, 3, 4, 6, 6 * 30 - 5, 6 * 30 - 2, 6 * 30, 6 * 60 - 5, 6 * 60 - 4,
-                           6 * 60 - 1, 6 * 60};
+  std::vector<int> free = {1,          2,      3,          4,          6,          6 * 30 - 5,
+                           6 * 30 - 2, 6 * 30, 6 * 60 - 5, 6 * 60 - 4, 6 * 60 - 1, 6 * 60};
   for (int g = 1; g <= 17; ++g) free.push_back(n + g);
   keep_free_only(T, free);
   expect_fast_equals_reference(T);

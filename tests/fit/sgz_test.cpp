@@ -127,7 +127,7 @@ TEST_F(Arithm, NarrowIntervalUsesTheFartherBound) {
   // STEPLIM 1000 gives h = 1, wider than the interval on both sides.
   t_->STEPLIM(1) = 1000.0;
   t_->PARAM(1) = 0.5;
-  t_->PARMIN(1) = 0.0;  // 0.5 below
+  t_->PARMIN(1) = 0.0;   // 0.5 below
   t_->PARMAX(1) = 0.75;  // 0.25 above
   double f = 0;
   ARITHM(*t_, *fs_, f);
@@ -162,9 +162,9 @@ TEST(Sgz, NoFreeParameterSumsOnlyS) {
   fs->model_override = recording_model;
   t->NPAR = 4;
   for (int i = 1; i <= 4; ++i) t->PARAM(i) = 0.0;  // model value = angle
-  add_point(*t, 1.0, 0.5, 2.0, 1.0);   // r/sigma = 2
-  add_point(*t, 1.0, 2.0, -3.0, 2.0);  // r/sigma = -2
-  add_point(*t, 0.0, 1.0, 0.5, 3.0);   // r/sigma = 0.5
+  add_point(*t, 1.0, 0.5, 2.0, 1.0);               // r/sigma = 2
+  add_point(*t, 1.0, 2.0, -3.0, 2.0);              // r/sigma = -2
+  add_point(*t, 0.0, 1.0, 0.5, 3.0);               // r/sigma = 0.5
   fs->NPARFIT = 4;
   for (int i = 1; i <= 4; ++i) fs->G(i) = 0.0;
   fs->Z(1) = 42.0;

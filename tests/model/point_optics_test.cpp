@@ -1,11 +1,12 @@
 // The cached evaluation of a point gives FUNCT's value bit for bit, at the
 // evaluated parameters and with any single parameter displaced.
+#include "model/point_optics.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "model/point_optics.hpp"
 #include "model_setup.hpp"
 
 namespace tessaline::test {
@@ -65,8 +66,8 @@ void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> ang
         const double fast = po.displaced(t, *P, i);
         const double ref = FUNCT(t, *P, *work, X);
         (*P)(i) = a0;
-        ASSERT_TRUE(same_bits(fast, ref))
-            << "slot " << i << " theta " << theta << " code " << code << ": " << fast << " vs " << ref;
+        ASSERT_TRUE(same_bits(fast, ref)) << "slot " << i << " theta " << theta << " code " << code
+                                          << ": " << fast << " vs " << ref;
       }
     }
   }
@@ -98,7 +99,8 @@ TEST(PointOptics, SameBitsWithALayerExactlyAtItsCriticalAngle) {
   s.substrate = {0, 2.07e-6, 0, 0, 1, 5};
   ModelSetup m(s);
   double theta = 0;
-  ASSERT_TRUE(find_critical_angle(m, 2, std::asin(std::sqrt(4 * kPi * 3.0e-6) * 4.0 / (2 * kPi)), theta));
+  ASSERT_TRUE(
+      find_critical_angle(m, 2, std::asin(std::sqrt(4 * kPi * 3.0e-6) * 4.0 / (2 * kPi)), theta));
   expect_all_slots_identical(m, {theta});
 }
 

@@ -1,18 +1,17 @@
 // The console: answers read line by line, and the final wait for the Enter key on
 // a terminal (a pseudo-terminal here) and off a terminal (a pipe).
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <cstring>
-#include <string>
-#include <thread>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
 
 #include "textio/textio.hpp"
 
@@ -29,7 +28,9 @@ int wait_child(pid_t pid, int ms) {
   return -1;
 }
 
-void send(int fd, const char* s) { ASSERT_EQ(::write(fd, s, std::strlen(s)), static_cast<ssize_t>(std::strlen(s))); }
+void send(int fd, const char* s) {
+  ASSERT_EQ(::write(fd, s, std::strlen(s)), static_cast<ssize_t>(std::strlen(s)));
+}
 
 // Child body: wait for Enter, then report through the exit status whether the
 // terminal is back in canonical mode with echo.
@@ -68,7 +69,9 @@ TEST(FinalWait, OnATerminalKeysAreNotEchoed) {
   send(master, "zq");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   std::string seen;
-  struct pollfd p{master, POLLIN, 0};
+  struct pollfd p {
+    master, POLLIN, 0
+  };
   while (::poll(&p, 1, 100) > 0) {
     char buf[64];
     const ssize_t n = ::read(master, buf, sizeof buf);

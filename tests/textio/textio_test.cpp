@@ -1,15 +1,14 @@
 // The field notation, free-form output and the two ways of reading.
+#include "textio/textio.hpp"
+
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <unistd.h>
-
-#include "textio/textio.hpp"
 
 namespace tessaline::textio {
 namespace {
@@ -51,7 +50,7 @@ TEST(FieldNotation, OverflowFillsTheFieldWithAsterisks) {
 }
 
 TEST(FieldNotation, RoundingToNearestWithTiesAwayFromZero) {
-  EXPECT_EQ(fmt_F(0.125, 5, 2), " 0.13");    // exact binary tie
+  EXPECT_EQ(fmt_F(0.125, 5, 2), " 0.13");  // exact binary tie
   EXPECT_EQ(fmt_F(-0.125, 5, 2), "-0.13");
   EXPECT_EQ(fmt_F(2.5, 3, 0), " 3.");
   EXPECT_EQ(fmt_F(0.115, 5, 2), " 0.12");    // 0.115 is stored a little above
@@ -237,7 +236,8 @@ TEST_F(InStreamTest, TextItemsPlainOrQuoted) {
 }
 
 TEST_F(InStreamTest, TooLongANameIsRefused) {
-  const std::string f = write_file("long.txt", std::string(257, 'a') + "\n" + std::string(256, 'b') + "\n");
+  const std::string f =
+      write_file("long.txt", std::string(257, 'a') + "\n" + std::string(256, 'b') + "\n");
   InStream in;
   in.open(f, "answers");
   std::string s;

@@ -87,8 +87,9 @@ int main(int argc, char** argv) {
       for (int c = 1; c <= 4; ++c) {
         for (int p = 1; p <= t->nn; ++p) {
           const int k = 1 + 4 * ((c - 1) * t->nn + p - 1);
-          t->POINTS(k + 2) = t->nn == 1 ? theta_first
-                                        : theta_first + (theta_last - theta_first) * (p - 1) / (t->nn - 1);
+          t->POINTS(k + 2) = t->nn == 1
+                                 ? theta_first
+                                 : theta_first + (theta_last - theta_first) * (p - 1) / (t->nn - 1);
           t->POINTS(k + 3) = c;
         }
       }
@@ -102,7 +103,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessaline-sim: %s\n", e.what());
     return e.status();
   } catch (const InputDialogueStop& e) {
-    std::fprintf(stderr, "tessaline-sim: %s is not a valid input\n", grid ? entry.c_str() : data.c_str());
+    std::fprintf(stderr, "tessaline-sim: %s is not a valid input\n",
+                 grid ? entry.c_str() : data.c_str());
     return kExitStop;
   }
   build_collimation(*t);
@@ -114,7 +116,8 @@ int main(int argc, char** argv) {
   auto work = std::make_unique<ModelWork>();
   std::FILE* f = std::fopen(out.c_str(), "w");
   if (f == nullptr) {
-    std::fprintf(stderr, "tessaline-sim: cannot create \"%s\": %s\n", out.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "tessaline-sim: cannot create \"%s\": %s\n", out.c_str(),
+                 std::strerror(errno));
     return kExitTextError;
   }
   Table<double, 2> X;
