@@ -400,8 +400,10 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
       pos = 0;
       continue;
     }
-    if (line_[pos] == '/') return;  // the read ends; remaining items unchanged
     Item& it = items[k];
+    // A slash ends the read and leaves the remaining items unchanged; in a text
+    // item (a file name) it is part of the text, so that paths need no quotes.
+    if (line_[pos] == '/' && it.kind != Item::kText) return;
     std::string tok;
     if (it.kind == Item::kText && (line_[pos] == '\'' || line_[pos] == '"')) {
       const char q = line_[pos++];
@@ -421,7 +423,8 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
       }
       if (!closed) fail_value(tok, what, "has no closing quote");
     } else {
-      while (pos < line_.size() && !is_sep(line_[pos]) && line_[pos] != '/')
+      while (pos < line_.size() && !is_sep(line_[pos]) &&
+             (line_[pos] != '/' || it.kind == Item::kText))
         tok.push_back(line_[pos++]);
     }
     switch (it.kind) {

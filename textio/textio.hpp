@@ -135,8 +135,9 @@ class InStream {
   void read(double& v, std::string_view what);
   void read(int& v, std::string_view what);  // an integer, without decimal point
   void read(double* v, int n, std::string_view what);
-  // A text item: the next blank-, comma- or slash-delimited token, or a quoted
-  // string; longer than max_len characters is an error.
+  // A text item: the next blank- or comma-delimited token, or a quoted string;
+  // longer than max_len characters is an error.  A slash is part of the text (a
+  // file name may be a path), not the end of the read.
   void read_text(std::string& s, std::string::size_type max_len, std::string_view what);
   // A free-form read without items: skips one whole line.
   void skip_line(std::string_view what);

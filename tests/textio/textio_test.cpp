@@ -219,7 +219,7 @@ TEST_F(InStreamTest, SlashEndsTheReadAndLeavesTheRestUnchanged) {
 TEST_F(InStreamTest, TextItemsPlainOrQuoted) {
   const std::string f = write_file("n.txt",
                                    "first.ent second.ent\n'my model.ent'\n\"it''s\"\n"
-                                   "'it''s'\nname/rest\n");
+                                   "'it''s'\nname/rest\n/abs/path.dat, next\n");
   InStream in;
   in.open(f, "answers");
   std::string s;
@@ -231,8 +231,11 @@ TEST_F(InStreamTest, TextItemsPlainOrQuoted) {
   EXPECT_EQ(s, "it''s");  // doubling only escapes the quote that opened the string
   in.read_text(s, 256, "name");
   EXPECT_EQ(s, "it's");
+  // File names may be paths: a slash does not end a text item.
   in.read_text(s, 256, "name");
-  EXPECT_EQ(s, "name");
+  EXPECT_EQ(s, "name/rest");
+  in.read_text(s, 256, "name");
+  EXPECT_EQ(s, "/abs/path.dat");
 }
 
 TEST_F(InStreamTest, TooLongANameIsRefused) {
