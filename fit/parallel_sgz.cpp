@@ -136,7 +136,6 @@ void ParallelSGZ::rows_phase(int id) {
 void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
   t_ = &t;
   fs_ = &fs;
-  NPAR_ = NPAR;
   // A channel code the model does not know stops the run, as FUNCT would at the
   // first such point.
   for (int p = 1; p <= t.npoint; ++p) {

@@ -62,7 +62,6 @@ class ParallelSGZ {
   // Work of the current chunk.
   Tables* t_ = nullptr;
   FitState* fs_ = nullptr;
-  int NPAR_ = 0;
   int nfree_ = 0;
   int first_ = 0, count_ = 0;   // chunk: points first_ .. first_+count_-1
   std::vector<double> D_;       // weighted compacted derivatives, nfree per point

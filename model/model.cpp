@@ -18,21 +18,6 @@ namespace tessaline {
 
 namespace {
 
-// Slot of "Re{Nb}" of medium j = 1..nlay+1; "Im{Nb}", "N_p", "<Cos(delta_gamma"
-// and "Debye-Waller" follow it.  Layers own 6j-5..6j (thickness first); the
-// substrate has no thickness slot and starts at 6*nlay+1.
-int density_slot(int nlay, int j) { return j <= nlay ? 6 * j - 4 : 6 * nlay + 1; }
-
-// Slots of the global parameters, counted from 6*nlay.
-constexpr int kCosGamma = 6;
-constexpr int kSinGamma = 7;
-constexpr int kSin2Gamma = 8;
-constexpr int kTotalScaling = 9;
-constexpr int kAlpha0 = 10;
-constexpr int kBackground = 11;
-constexpr int kPiX = 12;  // Pi(x), Pi(y), Pi(z), then Pf(x), Pf(y), Pf(z)
-constexpr int kPfX = 15;
-
 // The Parratt recursion of one spin state s (0: plus, 1: minus) at vacuum wave
 // number k0; fills kz, phi, g, F, G and Xr of that state and returns X(0).
 cplx recursion(const Tables& t, const ParamVector& PARAM, ModelWork& w, int s, double k0) {

@@ -34,6 +34,21 @@ struct ModelWork {
   double SIGMA[2][2];             // channel sums over the collimation kernel
 };
 
+// Slot of "Re{Nb}" of medium j = 1..nlay+1; "Im{Nb}", "N_p", "<Cos(delta_gamma"
+// and "Debye-Waller" follow it.  Layers own 6j-5..6j (thickness first); the
+// substrate has no thickness slot and starts at 6*nlay+1.
+inline int density_slot(int nlay, int j) { return j <= nlay ? 6 * j - 4 : 6 * nlay + 1; }
+
+// Slots of the global parameters, counted from 6*nlay.
+inline constexpr int kCosGamma = 6;
+inline constexpr int kSinGamma = 7;
+inline constexpr int kSin2Gamma = 8;
+inline constexpr int kTotalScaling = 9;
+inline constexpr int kAlpha0 = 10;
+inline constexpr int kBackground = 11;
+inline constexpr int kPiX = 12;  // Pi(x), Pi(y), Pi(z), then Pf(x), Pf(y), Pf(z)
+inline constexpr int kPfX = 15;
+
 // Physical value of slot i.
 inline double phys(const Tables& t, const ParamVector& PARAM, int i) {
   return PARAM(i) / t.SCALE(i);

@@ -8,10 +8,6 @@ namespace tessaline {
 
 namespace {
 
-// First slot ("Re{Nb}") of the densities of medium m = 1..N+1; "Im{Nb}", "N_p",
-// "<Cos(delta_gamma" and "Debye-Waller" follow.
-int density_slot(int N, int m) { return m <= N ? 6 * m - 4 : 6 * N + 1; }
-
 // The four intensities of one kernel point, stored in the order I(1,1), I(1,2),
 // I(2,1), I(2,2).
 void store_intensities(const ChannelTerms& terms, cplx Rplus, cplx Rminus, double* Ic) {
@@ -76,9 +72,9 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, const Ta
   const int base = 6 * N;
   channel_ = channel_of(X(2));
   if (channel_ == 0) throw RunStop("X(2) wrong!", kExitStop);
-  scaling_ = phys(t, PARAM, base + 9);
-  alpha0_ = phys(t, PARAM, base + 10);
-  background_ = phys(t, PARAM, base + 11);
+  scaling_ = phys(t, PARAM, base + kTotalScaling);
+  alpha0_ = phys(t, PARAM, base + kAlpha0);
+  background_ = phys(t, PARAM, base + kBackground);
   four_pi_ = 4.0 * t.pi;
   channel_terms(t, PARAM, terms_);
 
@@ -200,11 +196,11 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
   if (i > base + 5) {
     // Outside the optics: the amplitudes stand.
     switch (i - base) {
-      case 9:  // total scaling
+      case kTotalScaling:
         return phys(t, PARAM, i) * (background_ + select(sigma_));
-      case 11:  // background
+      case kBackground:
         return scaling_ * (phys(t, PARAM, i) + select(sigma_));
-      case 10: {  // alpha_0: new illumination weights
+      case kAlpha0: {  // new illumination weights
         const double alpha0 = phys(t, PARAM, i);
         for (int c = 0; c < nact_; ++c) {
           omega_scratch_[static_cast<std::size_t>(c)] = optics::illuminated_weight(
