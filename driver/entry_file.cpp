@@ -7,6 +7,7 @@
 // are stored as physical value times SCALE.  The limits of the shared tables are
 // checked right after each count has been echoed, so that the console shows the
 // offending value before the stop.
+#include <cmath>
 #include <string>
 
 #include "driver/driver.hpp"
@@ -25,9 +26,6 @@ enum class Unit {
   kMicro,  // 1e-6 A^-2, multiplied by 1e-6
   kMilli,  // mrad, divided by 1000
 };
-
-// Where a value stands in a file without blank lines, for error reports.
-std::string at_line(int line) { return " (entry-file line " + std::to_string(line) + ")"; }
 
 // How one parameter is echoed: label, number field, width of the fixed suffix.
 struct Echo {
@@ -59,17 +57,16 @@ class EntryReader {
   void read(const std::string& name);
 
  private:
-  // A parameter value at slot i (file line `line` when the file has no blank
-  // lines): read, convert to physical units, store, echo with the line left open,
-  // then read the mark and finish the line.  Returns whether the mark fixes it.
-  bool parameter(int i, const Echo& echo, const std::string& what, int line,
-                 Unit unit = Unit::kAsWritten);
-  bool mark(const std::string& what, int line);
-  void separator(const std::string& what, int line);
+  // A parameter value at slot i: read, convert to physical units, store, echo
+  // with the line left open, then read the mark and finish the line.  Returns
+  // whether the mark fixes it.
+  bool parameter(int i, const Echo& echo, const std::string& what, Unit unit = Unit::kAsWritten);
+  bool mark(const std::string& what);
+  void separator(const std::string& what);
   void fix(int i);
   void limit_stop(const char* message);
   // Six (layer) or five (substrate) values starting at slot `first`.
-  void medium(int first, int k, int line);
+  void medium(int first, int k);
   [[noreturn]] void magnetic_pair_dialogue(int k);
 
   Tables& t_;
@@ -77,13 +74,13 @@ class EntryReader {
   InStream in_;
 };
 
-bool EntryReader::mark(const std::string& what, int line) {
-  const char c = in_.read_char("the fixed mark of " + what + at_line(line));
+bool EntryReader::mark(const std::string& what) {
+  const char c = in_.read_char("the fixed mark of " + what);
   return c == 'F' || c == 'f';
 }
 
-void EntryReader::separator(const std::string& what, int line) {
-  in_.skip_line("the separator line before " + what + at_line(line));
+void EntryReader::separator(const std::string& what) {
+  in_.skip_line("the separator line before " + what);
 }
 
 void EntryReader::fix(int i) {
@@ -96,9 +93,9 @@ void EntryReader::limit_stop(const char* message) {
   throw RunStop(message, kExitStop);
 }
 
-bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, int line, Unit unit) {
+bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Unit unit) {
   double v = 0;
-  in_.read(v, what + at_line(line));
+  in_.read(v, what);
   double phys = v;
   if (unit == Unit::kMicro) phys = v * 1.0e-6;
   if (unit == Unit::kMilli) phys = v / 1000.0;
@@ -113,7 +110,7 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, in
     r.F(shown, echo.w, echo.d);
   console_.write_no_advance(r);
 
-  const bool fixed = mark(what, line + 1);
+  const bool fixed = mark(what);
   if (fixed) {
     fix(i);
     console_.write(Record().A("fixed", echo.suffix_w));
@@ -123,26 +120,21 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, in
   return fixed;
 }
 
-void EntryReader::medium(int first, int k, int line) {
+void EntryReader::medium(int first, int k) {
   // k = 0 is the substrate, which has no thickness slot.
   const std::string of = k > 0 ? " of layer " + std::to_string(k) : " of the substrate";
   int i = first;
   if (k > 0) {
-    parameter(i++, kThickness, "the thickness in A" + of, line);
-    line += 2;
+    parameter(i++, kThickness, "the thickness in A" + of);
   }
-  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, line, Unit::kMicro);
-  line += 2;
-  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, line, Unit::kMicro);
-  line += 2;
-  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, line, Unit::kMicro);
-  line += 2;
-  const bool cos_fixed = parameter(i++, kCosDelta, "<cos(delta_gamma)>" + of, line);
-  line += 2;
+  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, Unit::kMicro);
+  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, Unit::kMicro);
+  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, Unit::kMicro);
+  const bool cos_fixed = parameter(i++, kCosDelta, "<cos(delta_gamma)>" + of);
   // The model uses only the product N_p * <cos(delta_gamma)>, so at least one of
   // the two must be held.
   if (!np_fixed && !cos_fixed) magnetic_pair_dialogue(k);
-  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of, line);
+  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of);
 }
 
 void EntryReader::magnetic_pair_dialogue(int k) {
@@ -168,19 +160,22 @@ void EntryReader::read(const std::string& name) {
   double pol[6] = {};
   bool pol_fixed[6] = {};
   for (int j = 0; j < 6; ++j) {
-    // Lines 1-6 for Pi, 8-13 for Pf, with a separator between.
-    const int line = 2 * j + 1 + (j >= 3 ? 1 : 0);
     const std::string what = std::string("the polarization component ") + kPolNames[j];
-    in_.read(pol[j], what + at_line(line));
-    pol_fixed[j] = mark(what, line + 1);
-    if (j == 2) separator("the analyser polarization Pf", 7);
+    in_.read(pol[j], what);
+    pol_fixed[j] = mark(what);
+    if (j == 2) separator("the analyser polarization Pf");
   }
-  separator("the wavelength", 14);
+  separator("the wavelength");
 
-  in_.read(t_.wavelength, "the wavelength in A" + at_line(15));
+  in_.read(t_.wavelength, "the wavelength in A");
   console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
+  // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
+  // a wavelength that is not positive (or a lone slash, which leaves it 0), or
+  // one so close to zero that the square overflows, makes every model value NaN.
+  const double k_max = 2 * kPi / t_.wavelength;
+  if (!(t_.wavelength > 0) || !std::isfinite(k_max * k_max)) limit_stop("wavelength <= 0");
 
-  in_.read(t_.nn, "the number of points per spin channel, an integer" + at_line(16));
+  in_.read(t_.nn, "the number of points per spin channel, an integer");
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
   if (t_.nn > maxpoint) limit_stop("nn > maxpoint");
   if (t_.nn < 1) limit_stop("nn < 1");
@@ -188,23 +183,23 @@ void EntryReader::read(const std::string& name) {
   t_.nvalues = 4;
 
   console_.write("Collimation function");
-  in_.read(t_.j0, "the number of collimation points, an integer" + at_line(17));
+  in_.read(t_.j0, "the number of collimation points, an integer");
   console_.write(Record().A("Number of points: ").I(t_.j0, 3));
   if (t_.j0 > maxj0) limit_stop("j0 > maxj0");
   if (t_.j0 < 1) limit_stop("j0 < 1");
 
   double step = 0;
-  in_.read(step, "the collimation step in mrad" + at_line(18));
+  in_.read(step, "the collimation step in mrad");
   console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
   t_.coll_step = step / 1000.0;
   double sigma = 0;
-  in_.read(sigma, "the collimation sigma in mrad" + at_line(19));
+  in_.read(sigma, "the collimation sigma in mrad");
   console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
   t_.coll_sigma = sigma / 1000.0;
 
-  separator("the number of layers", 20);
+  separator("the number of layers");
   console_.write_free();
-  in_.read(t_.nlay, "the number of layers, an integer" + at_line(21));
+  in_.read(t_.nlay, "the number of layers, an integer");
   console_.write(Record().A("Number of layers: ").I(t_.nlay, 3));
   if (t_.nlay > maxlay) limit_stop("nlay > maxlay");
   if (t_.nlay < 0) limit_stop("nlay < 0");
@@ -212,37 +207,31 @@ void EntryReader::read(const std::string& name) {
 
   const int n = t_.nlay;
   for (int k = 1; k <= n; ++k) {
-    const int line = 22 + 13 * (k - 1);
-    separator("layer " + std::to_string(k), line);
+    separator("layer " + std::to_string(k));
     console_.write(Record().A("    Layer ").I(k, 3));
-    medium(6 * k - 5, k, line + 1);
+    medium(6 * k - 5, k);
   }
 
-  int line = 22 + 13 * n;
-  separator("the substrate", line);
+  separator("the substrate");
   console_.write_free("   Substrate");
-  medium(6 * n + 1, 0, line + 1);
+  medium(6 * n + 1, 0);
 
-  line += 11;
-  separator("the magnetization-angle averages", line);
+  separator("the magnetization-angle averages");
   console_.write_free();
-  parameter(6 * n + 6, kCosGamma, "<cos gamma>", line + 1);
-  parameter(6 * n + 7, kSinGamma, "<sin gamma>", line + 3);
-  parameter(6 * n + 8, kSin2Gamma, "<sin^2 gamma>", line + 5);
+  parameter(6 * n + 6, kCosGamma, "<cos gamma>");
+  parameter(6 * n + 7, kSinGamma, "<sin gamma>");
+  parameter(6 * n + 8, kSin2Gamma, "<sin^2 gamma>");
 
-  line += 7;
-  separator("the total scaling factor", line);
+  separator("the total scaling factor");
   console_.write_free();
-  parameter(6 * n + 9, kScaling, "the total scaling factor", line + 1);
-  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", line + 3,
-            Unit::kMilli);
-  parameter(6 * n + 11, kBackground, "the background", line + 5);
+  parameter(6 * n + 9, kScaling, "the total scaling factor");
+  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", Unit::kMilli);
+  parameter(6 * n + 11, kBackground, "the background");
 
-  line += 7;
   console_.write_free();
-  separator("the zero correction", line);
+  separator("the zero correction");
   double zero = 0;
-  in_.read(zero, "the zero correction in mrad" + at_line(line + 1));
+  in_.read(zero, "the zero correction in mrad");
   console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
   t_.zero_correction = zero / 1000.0;
   in_.close();

@@ -20,7 +20,8 @@ namespace tessaline::textio {
 namespace {
 
 std::string g_buffer;   // bytes read from standard input, not yet consumed
-bool g_at_end = false;  // standard input has ended
+bool g_at_end = false;  // standard input has ended, or cannot be read
+int g_read_error = 0;   // errno of the read that failed; 0 at a plain end
 
 // Reads more bytes into the buffer; false at the end of input or on an error.
 bool fill() {
@@ -33,6 +34,7 @@ bool fill() {
       return true;
     }
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) g_read_error = errno;
     g_at_end = true;
     return false;
   }
@@ -122,7 +124,9 @@ void swallow_escape() {
 
 }  // namespace
 
-bool console_getline(std::string& line) {
+int console_read_error() { return g_read_error; }
+
+bool console_getline(std::string& line, std::string::size_type max_len) {
   OutStream::console().flush();
   line.clear();
   for (;;) {
@@ -131,6 +135,10 @@ bool console_getline(std::string& line) {
       line.assign(g_buffer, 0, nl);
       g_buffer.erase(0, nl + 1);
       return true;
+    }
+    if (g_buffer.size() > max_len) {
+      throw TextError("standard input: an answer longer than " + std::to_string(max_len) +
+                      " characters");
     }
     if (!fill()) {
       if (g_buffer.empty()) return false;

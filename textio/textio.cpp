@@ -6,6 +6,8 @@
 // rounded here.
 #include "textio/textio.hpp"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -217,20 +219,28 @@ void OutStream::close() {
   if (f_ == nullptr || console_) return;
   const bool bad = std::ferror(f_) != 0;
   const bool failed_close = std::fclose(f_) != 0;
+  if (failed_close && error_ == 0) error_ = errno;
   f_ = nullptr;
-  if (bad || failed_close) throw TextError("cannot write file \"" + name_ + "\"");
+  if (bad || failed_close) fail();
+}
+
+void OutStream::fail() const {
+  const std::string reason = error_ != 0 ? std::string(": ") + std::strerror(error_) : "";
+  if (console_) throw TextError("cannot write to standard output" + reason);
+  throw TextError("cannot write file \"" + name_ + "\"" + reason);
 }
 
 void OutStream::put(std::string_view text) {
   if (f_ == nullptr) return;
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), f_);
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f_) != text.size() && error_ == 0)
+    error_ = errno;
   check();
 }
 
 void OutStream::write(std::string_view line) {
   if (f_ == nullptr) return;
   put(line);
-  std::fputc('\n', f_);
+  if (std::fputc('\n', f_) == EOF && error_ == 0) error_ = errno;
   check();
 }
 
@@ -251,18 +261,46 @@ void OutStream::flush() {
 }
 
 void OutStream::check() {
-  if (console_) {
-    std::fflush(f_);
-    return;
-  }
-  if (std::ferror(f_) != 0) throw TextError("cannot write file \"" + name_ + "\"");
+  // The console is flushed line by line, so that a full disk or a closed pipe
+  // behind standard output is noticed at once rather than at exit.
+  if (console_ && std::fflush(f_) != 0 && error_ == 0) error_ = errno;
+  if (std::ferror(f_) != 0) fail();
 }
 
 // ---------------------------------------------------------------- input
 
 // Console input is implemented in console.cpp, which shares its buffer with the
-// final key wait.
-bool console_getline(std::string& line);
+// final key wait.  console_getline() is false at the end of input or when
+// standard input cannot be read; console_read_error() then tells which (the
+// errno of the failed read, or 0 at a plain end).
+bool console_getline(std::string& line, std::string::size_type max_len);
+int console_read_error();
+
+namespace {
+
+// A text quoted in a message: invisible bytes are shown as \xHH escapes, so that
+// a stray byte-order mark or control character can be seen, and a long text is
+// cut, so that a runaway token cannot flood the message.
+std::string quoted(std::string_view text) {
+  constexpr std::size_t kShown = 40;
+  std::string q = "\"";
+  for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02X", c);
+      q += buf;
+    } else {
+      q.push_back(static_cast<char>(c));
+    }
+  }
+  if (text.size() > kShown) q += "...";
+  q += "\"";
+  if (text.size() > kShown) q += " (" + std::to_string(text.size()) + " characters)";
+  return q;
+}
+
+}  // namespace
 
 InStream::~InStream() {
   if (f_ != nullptr) std::fclose(f_);
@@ -283,6 +321,11 @@ void InStream::open(const std::string& name, std::string_view role) {
     throw TextError(std::string(role) + " \"" + name +
                     "\" cannot be opened: " + std::strerror(errno));
   }
+  struct stat st;
+  if (::fstat(::fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    throw TextError(std::string(role) + " \"" + name + "\" is a directory, not a file");
+  }
   f_ = f;
   name_ = name;
   role_ = role;
@@ -297,7 +340,7 @@ void InStream::close() {
 bool InStream::next_line() {
   line_.clear();
   if (console_) {
-    if (!console_getline(line_)) return false;
+    if (!console_getline(line_, kMaxLine)) return false;
   } else {
     if (f_ == nullptr) return false;
     int c;
@@ -305,9 +348,20 @@ bool InStream::next_line() {
     while ((c = std::fgetc(f_)) != EOF) {
       any = true;
       if (c == '\n') break;
+      if (line_.size() == kMaxLine) {
+        throw TextError(role_ + " \"" + name_ + "\", line " + std::to_string(line_no_ + 1) +
+                        ": the line is longer than " + std::to_string(kMaxLine) +
+                        " characters; is this a text file?");
+      }
       line_.push_back(static_cast<char>(c));
     }
+    if (std::ferror(f_) != 0) {
+      throw TextError(role_ + " \"" + name_ + "\" cannot be read after line " +
+                      std::to_string(line_no_) + ": " + std::strerror(errno));
+    }
     if (!any) return false;
+    // A UTF-8 byte-order mark that an editor put before the first line is not text.
+    if (line_no_ == 0 && line_.rfind("\xEF\xBB\xBF", 0) == 0) line_.erase(0, 3);
   }
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   ++line_no_;
@@ -320,15 +374,22 @@ std::string InStream::where() const {
 }
 
 void InStream::fail_end(std::string_view what) const {
-  if (console_) throw TextError("standard input ended; expected " + std::string(what));
+  if (console_) {
+    const int err = console_read_error();
+    if (err != 0) {
+      throw TextError(std::string("standard input cannot be read (") + std::strerror(err) +
+                      "); expected " + std::string(what));
+    }
+    throw TextError("standard input ended; expected " + std::string(what));
+  }
   throw TextError(role_ + " \"" + name_ + "\" ends early after line " + std::to_string(line_no_) +
                   "; expected " + std::string(what));
 }
 
 void InStream::fail_value(std::string_view token, std::string_view what,
                           std::string_view problem) const {
-  throw TextError(where() + ": \"" + std::string(token) + "\" " + std::string(problem) +
-                  "; expected " + std::string(what));
+  throw TextError(where() + ": " + quoted(token) + " " + std::string(problem) + "; expected " +
+                  std::string(what));
 }
 
 struct InStream::Item {
@@ -426,6 +487,10 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
       while (pos < line_.size() && !is_sep(line_[pos]) &&
              (line_[pos] != '/' || it.kind == Item::kText))
         tok.push_back(line_[pos++]);
+    }
+    if (it.kind != Item::kText && tok.size() > kMaxToken) {
+      fail_value(tok, what,
+                 "is longer than " + std::to_string(kMaxToken) + " characters, which no number is");
     }
     switch (it.kind) {
       case Item::kReal: {

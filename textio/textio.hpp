@@ -103,17 +103,27 @@ class OutStream {
  private:
   void put(std::string_view text);
   void check();
+  [[noreturn]] void fail() const;
 
   std::FILE* f_ = nullptr;
   std::string name_;
   bool console_ = false;
+  int error_ = 0;  // errno of the first write that failed
 };
 
 // ---------------------------------------------------------------- input
 
 // One line source: a text file, or the console's standard input.
+//
+// Input is bounded: a line longer than kMaxLine characters (a binary file, or
+// /dev/zero) and a number longer than kMaxToken characters are errors rather
+// than memory without end.  A UTF-8 byte-order mark at the start of a file is
+// skipped.
 class InStream {
  public:
+  static constexpr std::string::size_type kMaxLine = 65536;
+  static constexpr std::string::size_type kMaxToken = 256;
+
   InStream() = default;
   InStream(const InStream&) = delete;
   InStream& operator=(const InStream&) = delete;

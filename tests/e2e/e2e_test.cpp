@@ -258,6 +258,13 @@ TEST(EndToEnd, LimitStopsFollowTheEchoWithoutAKeyWait) {
       {15, "0", "Number of experimental points:      0", "nn < 1"},
       {16, "0", "Number of points:   0", "j0 < 1"},
       {20, "-1", "Number of layers:  -1", "nlay < 0"},
+      // A wavelength that is not positive, one so small that the wave number
+      // overflows, and a lone slash (which leaves it 0) would make every model
+      // value NaN.
+      {14, "0", "Wavelength [A]  :  0.00", "wavelength <= 0"},
+      {14, "-4.5", "Wavelength [A]  : -4.50", "wavelength <= 0"},
+      {14, "1e-320", "Wavelength [A]  :  0.00", "wavelength <= 0"},
+      {14, "/", "Wavelength [A]  :  0.00", "wavelength <= 0"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
@@ -302,6 +309,18 @@ TEST(EndToEnd, AWordWhereANumberBelongsNamesFileLineAndValue) {
   EXPECT_NE(o.err.find("small.ent"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("line 15"), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("wavelength"), std::string::npos) << o.err;
+  EXPECT_EQ(o.status, kExitTextError);
+}
+
+TEST(EndToEnd, AfterBlankLinesAMessageGivesTheFilesOwnLine) {
+  ScratchDir dir;
+  Lines e = small_entry();
+  e.insert(e.begin() + 14, {"", "", ""});  // three blank lines before the wavelength
+  e[17] = "four and a half";
+  dir.write("small.ent", lines(e));
+  const Outcome o = run_program(dir, "small.ent\n");
+  EXPECT_NE(o.err.find("line 18:"), std::string::npos) << o.err;
+  EXPECT_EQ(o.err.find("line 15"), std::string::npos) << o.err;
   EXPECT_EQ(o.status, kExitTextError);
 }
 

@@ -313,6 +313,49 @@ TEST_F(InStreamTest, NumbersThatAreNotNumbers) {
   EXPECT_EQ(x, -0.5);
 }
 
+// Input that is not what a user meant to give: the message must show what is
+// there, and nothing may grow without bound.
+TEST_F(InStreamTest, HostileInputGivesBoundedReadableMessages) {
+  double x = 0;
+  {  // A byte-order mark that an editor put before the first value is skipped.
+    InStream in;
+    in.open(write_file("bom.ent",
+                       "\xEF\xBB\xBF"
+                       "0.5\n"),
+            "entry file");
+    in.read(x, "Pi(x)");
+    EXPECT_EQ(x, 0.5);
+  }
+  auto message = [&](const std::string& text) {
+    InStream in;
+    in.open(write_file("bad.dat", text), "data file");
+    try {
+      in.read(x, "the reflectivity");
+    } catch (const TextError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  // An invisible byte is shown escaped, not quoted as if it were not there.
+  EXPECT_NE(message(std::string("\x01") + "0.0\n").find(R"("\x010.0")"), std::string::npos);
+  // A runaway token is refused and only its start is quoted.
+  const std::string m = message(std::string(1000, '7') + "\n");
+  EXPECT_NE(m.find("longer than 256"), std::string::npos) << m.substr(0, 200);
+  EXPECT_LT(m.size(), 400u);
+  // A line without end (a binary file, /dev/zero) stops at the line bound.
+  const std::string z = message(std::string(200000, '\0'));
+  EXPECT_NE(z.find("line 1"), std::string::npos) << z;
+  EXPECT_NE(z.find("longer than 65536"), std::string::npos) << z;
+  // A directory is named as one, not as a file that ends early.
+  InStream in;
+  try {
+    in.open(dir_, "entry file");
+    FAIL() << "a directory was opened as a file";
+  } catch (const TextError& e) {
+    EXPECT_NE(std::string(e.what()).find("is a directory"), std::string::npos) << e.what();
+  }
+}
+
 TEST_F(InStreamTest, SkipLineReadsOneWholeLine) {
   const std::string f = write_file("sep.txt", "--------\n\n2\n");
   InStream in;
