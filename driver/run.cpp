@@ -6,10 +6,15 @@
 // message and ends at once; an input-error dialogue waits for the Enter key
 // first; an error of the text layer is reported on standard error.  The tables
 // and the minimizer's state are allocated once, on the heap, for the whole run.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "driver/driver.hpp"
+#include "driver/interruption.hpp"
 #include "fit/fit.hpp"
 #include "fit/parallel_sgz.hpp"
 #include "report/report.hpp"
@@ -28,29 +33,58 @@ void write_press_enter(OutStream& console) {
   console.flush();
 }
 
-// Results-file head, the fit, the closing line, the curve files.
-void fit_and_report(Tables& t, OutStream& console) {
+// Records whether the fit had to stop at once because its start values give no
+// finite chi-square.
+class RunMonitor : public IterationMonitor {
+ public:
+  using IterationMonitor::IterationMonitor;
+  void nonfinite_start(int point) override {
+    IterationMonitor::nonfinite_start(point);
+    nonfinite = true;
+  }
+  bool nonfinite = false;
+};
+
+// Results-file head, the fit, the closing line, the curve files.  Returns false
+// when the start values gave no finite chi-square, so that the result is NaN.
+bool fit_and_report(Tables& t, OutStream& console) {
   auto fs = make_fit_state();
   // The fit evaluates S, G and Z on every hardware thread with cached optics;
   // the numbers are those of the straightforward evaluation, bit for bit.
   ParallelSGZ fast(t);
   fs->fast = &fast;
+  OutputGuard guard;
   OutStream results;
   write_results_head(results, t);
+  guard.fitting(results.fd());
 
-  IterationMonitor monitor(t, *fs, console, results);
+  RunMonitor monitor(t, *fs, console, results);
   double S = 0;
   double STEPERR = 0;
   double STEPSCALE = 0;
   int IEXIT = 0;
-  LSQFIT(t, *fs, monitor, S, t.NPAR, /*MAXRED=*/1, /*NCALM=*/2, /*MAXITER=*/200, /*TOL=*/0.1,
-         STEPERR, STEPSCALE, /*PRTFREQ=*/1, IEXIT);
+  try {
+    LSQFIT(t, *fs, monitor, S, t.NPAR, /*MAXRED=*/1, /*NCALM=*/2, /*MAXITER=*/200, /*TOL=*/0.1,
+           STEPERR, STEPSCALE, /*PRTFREQ=*/1, IEXIT);
+  } catch (const textio::TextError& e) {
+    // The console (or the results file itself) could not be written: the
+    // results file says why it ends before its closing line, if it still can.
+    try {
+      results.write(std::string("Run stopped before the fit ended: ") + e.what());
+      results.close();
+    } catch (const textio::TextError&) {
+    }
+    throw;
+  }
 
   write_closing_line(console, results);
+  guard.writing_curves();
   write_curve_files(t, fs->model, console);
+  return !monitor.nonfinite;
 }
 
-void run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
+// Returns the exit status of a run that reached its output.
+int run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
   t.pi = kPi;
   console.write(Record().A("***************Tessaline Corvennastral ***************", 45));
 
@@ -69,32 +103,73 @@ void run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
 
   exclude_points(t, keys, console);
   build_collimation(t);
-  fit_and_report(t, console);
+  // Output files hold NaN when the start values give no finite chi-square: the
+  // run ends as usual, but does not report success.
+  const int status = fit_and_report(t, console) ? kExitNormal : kExitStop;
 
   write_press_enter(console);
   textio::wait_for_enter();
+  return status;
+}
+
+int report_text_error(OutStream& console, const textio::TextError& e) {
+  try {
+    console.flush();
+  } catch (const textio::TextError&) {
+    // Standard output has failed as well; the message below says what failed first.
+  }
+  std::fprintf(stderr, "%s\n", e.what());
+  std::fflush(stderr);
+  return kExitTextError;
 }
 
 }  // namespace
 
+void check_standard_streams() {
+  // A closed descriptor 0, 1 or 2 would be taken by the next file the program
+  // opens, so that its console lines or messages would land in an output file.
+  // Each is held by /dev/null instead; a closed standard output, where the whole
+  // transcript would be lost, ends the run.
+  bool output_closed = false;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (null >= 0 && null != fd) {
+      ::dup2(null, fd);
+      ::close(null);
+    }
+    if (fd == 1) output_closed = true;
+  }
+  // A closed pipe behind standard output is a write error to report, not a
+  // silent end by SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (output_closed) {
+    throw textio::TextError("standard output is closed; nothing the program prints could be seen");
+  }
+}
+
 int run(textio::InStream& keys, OutStream& console) {
   auto t = make_tables();
   try {
-    run_steps(*t, keys, console);
-    return kExitNormal;
+    return run_steps(*t, keys, console);
   } catch (const InputDialogueStop&) {
-    write_press_enter(console);
-    textio::wait_for_enter();
+    try {
+      write_press_enter(console);
+      textio::wait_for_enter();
+    } catch (const textio::TextError& e) {
+      return report_text_error(console, e);
+    }
     return kExitStop;
   } catch (const RunStop& e) {
-    console.write(e.what());
-    console.flush();
+    try {
+      console.write(e.what());
+      console.flush();
+    } catch (const textio::TextError& te) {
+      report_text_error(console, te);
+    }
     return e.status();
   } catch (const textio::TextError& e) {
-    console.flush();
-    std::fprintf(stderr, "%s\n", e.what());
-    std::fflush(stderr);
-    return kExitTextError;
+    return report_text_error(console, e);
   }
 }
 

@@ -210,10 +210,14 @@ void OutStream::create(const std::string& name) {
   if (f == nullptr) {
     throw TextError("cannot create file \"" + name + "\": " + std::strerror(errno));
   }
+  std::setvbuf(f, nullptr, _IOLBF, BUFSIZ);
   f_ = f;
   name_ = name;
   console_ = false;
+  error_ = 0;
 }
+
+int OutStream::fd() const { return f_ != nullptr ? ::fileno(f_) : -1; }
 
 void OutStream::close() {
   if (f_ == nullptr || console_) return;

@@ -79,11 +79,14 @@ class OutStream {
   OutStream& operator=(const OutStream&) = delete;
   ~OutStream();
 
-  // Create the file, or replace its content.
+  // Create the file, or replace its content.  The file is line buffered: what
+  // is on disk always ends with a whole line, whenever the program stops.
   void create(const std::string& name);
   void close();
   bool is_open() const { return f_ != nullptr; }
   const std::string& name() const { return name_; }
+  // The file descriptor of an open file, for writing from a signal handler.
+  int fd() const;
 
   // One record, ended.
   void write(const Record& r) { write(r.str()); }

@@ -6,10 +6,15 @@
 // answers nothing is echoed, so a prompt left open is continued by the next line
 // the program writes.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/driver/scratch.hpp"
@@ -454,6 +459,87 @@ TEST(EndToEnd, ANormalRunWritesItsFilesAndEndsAtTheKeyWait) {
   EXPECT_EQ(results.substr(0, 23), "    Tessaline results:\n");
   EXPECT_NE(results.find("Correction of \"zero\" : -0.5000E-01 mrad\n"), std::string::npos)
       << results;
+}
+
+// ---------------------------------------------------------------- runs that must not look
+// successful
+
+TEST(Reliability, StandardOutputThatFailsIsNotSuccess) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  dir.write("points.dat", lines(small_points()));
+  dir.write("answers.txt", "small.ent\npoints.dat\n0\n0\n\n");
+  const std::string run = "cd '" + dir.path().string() + "' && timeout 60 '" TESSALINE_EXE "'";
+  // A full disk: the reason is given.
+  int rc = std::system((run + " < answers.txt > /dev/full 2> err.txt").c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), kExitTextError);
+  EXPECT_NE(dir.read("err.txt").find("No space left on device"), std::string::npos);
+  // A closed descriptor: no file the run opens may take its place.
+  rc = std::system((run + " < answers.txt >&- 2> err.txt").c_str());
+  EXPECT_EQ(WEXITSTATUS(rc), kExitTextError);
+  EXPECT_NE(dir.read("err.txt").find("standard output is closed"), std::string::npos);
+  EXPECT_FALSE(dir.exists("VreloBag.dat"));
+}
+
+TEST(Reliability, AStartWithoutFiniteChiSquareIsNotSuccess) {
+  ScratchDir dir;
+  Lines e = small_entry();
+  e[22] = "1e308";  // the thickness of layer 1: its phase factor overflows
+  for (std::size_t i = 0; i < e.size(); ++i)
+    if (e[i].empty()) e[i] = "F";  // every value fixed
+  dir.write("small.ent", lines(e));
+  dir.write("points.dat", lines(small_points()));
+  const Outcome o = run_program(dir, "small.ent\npoints.dat\n0\n0\n\n");
+  EXPECT_NE(o.out.find("Chi-square is not finite at the start values: first bad measured point 1 "
+                       "(point 1 at UU)"),
+            std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find(kPressEnter), std::string::npos);  // the run still ends normally
+  EXPECT_EQ(o.status, kExitStop);
+}
+
+TEST(Reliability, AnInterruptedFitLeavesOutputsThatSayItDidNotFinish) {
+  const char* src = std::getenv("TESSALINE_SOURCE_DIR");
+  ASSERT_NE(src, nullptr);
+  ScratchDir dir;
+  // A 20-layer fit that takes far longer than its first block.
+  for (const char* f : {"realistic.ent", "realistic.dat"}) {
+    std::ifstream in(std::string(src) + "/bench/cases/" + f, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    dir.write(f, text.str());
+  }
+  dir.write("VreloFunctUU.dat", " 0.1 0.2\n");  // left by an earlier run
+  dir.write("answers.txt", "realistic.ent\nrealistic.dat\n0\n0\n\n");
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(127);
+    if (!freopen("answers.txt", "r", stdin) || !freopen("out.txt", "w", stdout) ||
+        !freopen("err.txt", "w", stderr))
+      _exit(127);
+    execl(TESSALINE_EXE, TESSALINE_EXE, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Interrupt once the first block is in the results file.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (dir.read("VreloBag.dat").find("hi_sq.norm") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the fit ended before it could be interrupted";
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  const std::string results = dir.read("VreloBag.dat");
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results.back(), '\n');
+  const std::string last = results.substr(results.rfind('\n', results.size() - 2) + 1);
+  EXPECT_EQ(last.rfind("Run interrupted by SIGINT before the fit ended", 0), 0u) << last;
+  for (const char* f :
+       {"VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"})
+    EXPECT_FALSE(dir.exists(f)) << f;
+  EXPECT_NE(dir.read("err.txt").find("interrupted by SIGINT"), std::string::npos);
 }
 
 }  // namespace
