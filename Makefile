@@ -3,7 +3,9 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_DIR := demo
 
-.PHONY: all demo test deps release dev bench format-check clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all demo test deps release dev bench fuzz format-check clean
 
 all: release
 
@@ -24,6 +26,13 @@ demo: release
 
 test: dev
 	ctest --preset dev -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each (clang and libFuzzer are installed if missing).
+fuzz:
+	@./tools/install-deps.sh fuzz
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS) --target $$(sed 's/[^ ]*/fuzz_&/g' build/fuzz/fuzz/targets.txt)
+	@./tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 bench: release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b"; done

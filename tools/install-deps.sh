@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the pictures need, if missing.
+# Installs the Debian packages the build, the tests and the pictures need, if missing;
+# with the argument `fuzz`, also clang and libFuzzer.
 set -euo pipefail
 need=()
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
@@ -8,6 +9,12 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
+if [ "${1:-}" = fuzz ]; then
+  # The fuzz targets are built with clang and linked with libFuzzer.
+  command -v clang++ >/dev/null 2>&1 || need+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
+    need+=(libclang-rt-dev)
+fi
 if [ ${#need[@]} -eq 0 ]; then exit 0; fi
 echo "Installing: ${need[*]}"
 sudo=""
