@@ -59,6 +59,35 @@ double absolute(const Tables&, const ParamVector& PARAM, ModelWork&, const Table
   return std::fabs(PARAM(1));
 }
 
+// Two pairs (a2 with a3, a4 with a5) whose first member starts on its lower
+// bound 0 and a1 as a clock: point 1 is f = a1 with y = 10, and a1, with step
+// limit 1, passes 0, 1, 2, 3, 4, 8, 10 (its limit grows from pass 3 on).
+// Points 2-5 are f = a2 + a3 + h1, f = a3, f = a4 + a5 + h2, f = a5 with
+// y = 0, 0.1, 0, 0.2, where the offsets switch with the clock: h1 = 0 while
+// a1 < 0.5, then -0.2; h2 = 0 while a1 < 3.5, then -0.4.  From a3 = a5 = -0.1
+// the gradients of a2 and a4 stay negative, so neither is held, while their
+// Newton steps, a2* = -h1 - 0.1 and a4* = -h2 - 0.2, point out of the bounds
+// until the offsets switch and inward after.  Point 6 is f = a6, and f = 0
+// once a1 > 9: then a6 cannot be determined.  The model is piecewise linear
+// and the switches lie far from every displaced a1, so derivatives are exact.
+double switching(const Tables&, const ParamVector& P, ModelWork&, const Table<double, 2>& X) {
+  const double a1 = P(1);
+  switch (static_cast<int>(X(1))) {
+    case 1:
+      return a1;
+    case 2:
+      return P(2) + P(3) + (a1 < 0.5 ? 0.0 : -0.2);
+    case 3:
+      return P(3);
+    case 4:
+      return P(4) + P(5) + (a1 < 3.5 ? 0.0 : -0.4);
+    case 5:
+      return P(5);
+    default:
+      return a1 > 9.0 ? 0.0 : P(6);
+  }
+}
+
 class Lsqfit : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -367,6 +396,63 @@ TEST_F(Lsqfit, TrialPointNotFiniteIsShrunkUntilFinite) {
   EXPECT_EQ(passes()[1].LIMTREND, 0.25 * 0.25 * 0.25);
   EXPECT_EQ(passes()[1].STEPLIM[1], 100.0 * 0.25 * 0.25 * 0.25);
   EXPECT_TRUE(std::isfinite(passes()[1].S));
+}
+
+// Release timing.  Pass 0: a4 (step 0.2 per error sqrt 2) and then a2 (0.1)
+// are set aside, NASIDE = 2.  The fit stays unconverged (a1 is far from 10),
+// so NSINCE counts 1, 2, 3 at passes 0, 1, 2, and the release comes at pass 3,
+// the first pass where NSINCE = 3 > NASIDE = 2.  By then a2 points inward and
+// stays active; a4 still points outward and is set aside again at once.
+class SwitchingFit : public Lsqfit {
+ protected:
+  void run() {
+    fs().model_override = switching;
+    parameters(6, 100.0);
+    t().STEPLIM(1) = 1.0;
+    t().PARMIN(2) = 0.0;
+    t().PARMIN(4) = 0.0;
+    t().PARAM(3) = -0.1;
+    t().PARAM(5) = -0.1;
+    for (double y : {10.0, 0.0, 0.1, 0.0, 0.2, 0.0}) point({}, y);
+    result = run_fit(t(), fs(), mon());
+    ASSERT_GE(passes().size(), 6u);
+    const double clock[] = {0, 1, 2, 3, 4, 8};
+    for (int k = 0; k < 6; ++k) {
+      ASSERT_EQ(passes()[k].PARAM[1], clock[k]) << k;
+      ASSERT_EQ(passes()[k].FITSTAT, 0.0) << k;
+    }
+  }
+  test::FitRun result;
+};
+
+TEST_F(SwitchingFit, ReleaseComesOnTheFirstPassWithMoreUnconvergedPassesThanSetAsides) {
+  run();
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(passes()[k].WORKLIM[2], -1.0) << k;
+    EXPECT_EQ(passes()[k].WORKLIM[4], -1.0) << k;
+  }
+  EXPECT_EQ(passes()[3].WORKLIM[2], 100.0);  // released, back to its step limit
+  EXPECT_EQ(passes()[3].WORKLIM[4], -1.0);   // released and set aside again
+  EXPECT_EQ(passes()[3].PARAM[2], 0.0);
+  EXPECT_GT(passes()[4].PARAM[2], 0.0);  // the released step is taken
+}
+
+// After the release the count starts afresh: a4, set aside again in pass 3 (one
+// event since the release), is released at pass 5 (NSINCE = 2 > 1), not later.
+// Then, at a1 = 10, a6 becomes undeterminable; the fit converges, the release
+// cannot clear it, and, with no parameter put on a bound since that release,
+// the fit ends at once with an infinite error.
+TEST_F(SwitchingFit, SetAsideAfterAReleaseIsCountedAfresh) {
+  run();
+  EXPECT_EQ(passes()[4].WORKLIM[4], -1.0);
+  EXPECT_GT(passes()[5].WORKLIM[4], 0.0);
+  EXPECT_EQ(result.IEXIT, -2);
+  ASSERT_EQ(passes().size(), 7u);
+  EXPECT_EQ(passes()[6].WORKLIM[6], -2.0);
+  EXPECT_GT(passes()[6].WORKLIM[2], 0.0);
+  EXPECT_GT(passes()[6].WORKLIM[4], 0.0);
+  EXPECT_NEAR(t().PARAM(2), 0.1, 1e-12);
+  EXPECT_NEAR(t().PARAM(4), 0.2, 1e-12);
 }
 
 }  // namespace
