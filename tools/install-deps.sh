@@ -7,6 +7,7 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/yaml-cpp/yaml.h ] || need+=(libyaml-cpp-dev)
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 if [ ${#need[@]} -eq 0 ]; then exit 0; fi
 echo "Installing: ${need[*]}"
