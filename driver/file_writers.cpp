@@ -130,6 +130,11 @@ void write_data_file(const std::string& path, const std::vector<DataPoint>& poin
   text.reserve(points.size() * 72);
   char line[128];
   for (const DataPoint& p : points) {
+    if (!std::isfinite(p.R) || !std::isfinite(p.dR) || !std::isfinite(p.theta)) {
+      throw WriteError("cannot write the data file " + quoted(path) + ": point " +
+                       std::to_string(&p - points.data() + 1) +
+                       " holds a value that is not finite");
+    }
     const int n = std::snprintf(line, sizeof line, " %.17g %.17g %.17g\n", p.R, p.dR, p.theta);
     text.append(line, static_cast<std::size_t>(n));
   }

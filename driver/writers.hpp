@@ -35,7 +35,8 @@ struct DataPoint {
 
 // Writes 4*nn points, the nn points of UU, then DD, UD and DU, one point per
 // line as " R dR theta" with 17 significant digits, so that the reader gets every
-// number back to the last bit.  The size of `points` must divide by four.
+// number back to the last bit.  The size of `points` must divide by four, and
+// every number must be finite.
 void write_data_file(const std::string& path, const std::vector<DataPoint>& points);
 
 // ---------------------------------------------------------------- entry file
