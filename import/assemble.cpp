@@ -89,6 +89,7 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
     return true;
   };
   const DataSet* first = nullptr;
+  bool disagree = false;
   for (const DataSet* s : use) {
     if (options.wavelength) {
       if (s->wavelength && !same_value(*s->wavelength, *options.wavelength, kQzTolerance) &&
@@ -97,14 +98,8 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
                            " A, but --wavelength gives " + number_text(*options.wavelength) +
                            " A: leave out --wavelength to use the file's value");
     } else if (s->wavelength) {
-      if (first == nullptr) {
-        first = s;
-      } else if (!same_value(*s->wavelength, *first->wavelength, kQzTolerance) && once(s->file)) {
-        problems.push_back("the files disagree on the wavelength: " + first->source() + " says " +
-                           number_text(*first->wavelength) + " A, " + s->source() + " says " +
-                           number_text(*s->wavelength) +
-                           " A; the channels must come from one measurement");
-      }
+      if (first == nullptr) first = s;
+      if (!same_value(*s->wavelength, *first->wavelength, kQzTolerance)) disagree = true;
     } else if (!s->wavelength_range.empty()) {
       if (once(s->file))
         problems.push_back(
@@ -115,6 +110,14 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
     } else if (once(s->file)) {
       problems.push_back(s->file + " declares no wavelength: give it with --wavelength L (in A)");
     }
+  }
+  if (disagree) {
+    std::vector<std::string> said;
+    for (const DataSet* s : use)
+      if (s->wavelength)
+        said.push_back(s->source() + " says " + number_text(*s->wavelength) + " A");
+    problems.push_back("the files disagree on the wavelength: " + join(said, ", ") +
+                       "; the four channels must come from one measurement");
   }
   if (options.wavelength) return *options.wavelength;
   return first != nullptr ? *first->wavelength : 0;
