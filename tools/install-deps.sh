@@ -8,6 +8,7 @@ command -v g++ >/dev/null 2>&1 || need+=(g++)
 command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/yaml-cpp/yaml.h ] || need+=(libyaml-cpp-dev)
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 if [ "${1:-}" = fuzz ]; then
   # The fuzz targets are built with clang and linked with libFuzzer.

@@ -12,15 +12,16 @@
 // added, drawn from the given seed (a 64-bit Mersenne twister), which is printed.
 // Numbers are written with 17 significant digits, so that a file without noise
 // holds the model values to the last bit.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "driver/driver.hpp"
+#include "driver/writers.hpp"
 #include "model/model.hpp"
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
@@ -114,12 +115,8 @@ int main(int argc, char** argv) {
   if (noise) std::printf("tessaline-sim: Gaussian noise of the error bars, seed %llu\n", seed);
 
   auto work = std::make_unique<ModelWork>();
-  std::FILE* f = std::fopen(out.c_str(), "w");
-  if (f == nullptr) {
-    std::fprintf(stderr, "tessaline-sim: cannot create \"%s\": %s\n", out.c_str(),
-                 std::strerror(errno));
-    return kExitTextError;
-  }
+  std::vector<DataPoint> points;
+  points.reserve(static_cast<std::size_t>(t->npoint));
   Table<double, 2> X;
   for (int p = 1; p <= t->npoint; ++p) {
     const int k = 1 + 4 * (p - 1);
@@ -129,10 +126,12 @@ int main(int argc, char** argv) {
     // Grid error bars: relative, with a floor for channels whose model is near zero.
     const double error = grid ? rel_error * (std::fabs(model) + 1e-7) : t->POINTS(k + 1);
     const double value = noise ? model + error * gauss(rng) : model;
-    std::fprintf(f, " %.17g %.17g %.17g\n", value, error, X(1));
+    points.push_back({value, error, X(1)});
   }
-  if (std::fclose(f) != 0) {
-    std::fprintf(stderr, "tessaline-sim: cannot write \"%s\"\n", out.c_str());
+  try {
+    write_data_file(out, points);
+  } catch (const WriteError& e) {
+    std::fprintf(stderr, "tessaline-sim: %s\n", e.what());
     return kExitTextError;
   }
   std::printf("tessaline-sim: %d points per channel written to %s\n", t->nn, out.c_str());

@@ -1,0 +1,235 @@
+// The line-oriented reduced formats: NCNR reduced files, one cross section each,
+// and plain column files; the shared line and number helpers; opening a file and
+// telling its format.
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string>
+
+#include "import/import.hpp"
+#include "import/text.hpp"
+
+namespace tessaline::importer {
+namespace detail {
+
+std::vector<Line> read_lines(std::istream& in, const std::string& name) {
+  std::vector<Line> lines;
+  std::string s;
+  int n = 0;
+  while (std::getline(in, s)) {
+    if (!s.empty() && s.back() == '\r') s.pop_back();
+    lines.push_back({++n, std::move(s)});
+    s.clear();
+  }
+  if (in.bad()) throw ImportError(name + ": cannot be read after line " + std::to_string(n));
+  return lines;
+}
+
+std::vector<std::string_view> split_words(std::string_view s) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    const std::size_t start = i;
+    while (i < s.size() && s[i] != ' ' && s[i] != '\t') ++i;
+    if (i > start) words.push_back(s.substr(start, i - start));
+  }
+  return words;
+}
+
+bool parse_number(std::string_view word, double& v) {
+  if (word.empty() || word.size() > 64) return false;
+  const std::string s(word);
+  char* end = nullptr;
+  v = std::strtod(s.c_str(), &end);
+  return end == s.c_str() + s.size();
+}
+
+void fail_at(const std::string& name, int line, const std::string& what) {
+  throw ImportError(name + ", line " + std::to_string(line) + ": " + what);
+}
+
+std::string_view base_name(std::string_view path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::fail_at;
+using detail::Line;
+using detail::parse_number;
+using detail::split_words;
+
+constexpr const char* kColumnNames[4] = {"Qz", "R", "dR", "dQz"};
+
+// A data line of `ncols` numbers (Qz R dR [dQz]) into a point.
+ReducedPoint point_from(const std::vector<std::string_view>& words, std::size_t ncols,
+                        const std::string& name, int line) {
+  if (words.size() != ncols) {
+    fail_at(name, line,
+            "expected " + std::to_string(ncols) + " numbers (Qz R dR" + (ncols == 4 ? " dQz" : "") +
+                "), found " + std::to_string(words.size()));
+  }
+  double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
+  for (std::size_t k = 0; k < ncols; ++k) {
+    if (!parse_number(words[k], v[k]))
+      fail_at(name, line,
+              "expected a number for " + std::string(kColumnNames[k]) + ", found \"" +
+                  std::string(words[k].substr(0, 40)) + "\"");
+  }
+  return {v[0], v[1], v[2], v[3], line};
+}
+
+// The NCNR cross-section letters: A = --, B = -+, C = +-, D = ++.
+int ncnr_channel(char letter) {
+  switch (letter) {
+    case 'A':
+    case 'a':
+      return 1;  // DD
+    case 'B':
+    case 'b':
+      return 3;  // DU
+    case 'C':
+    case 'c':
+      return 2;  // UD
+    case 'D':
+    case 'd':
+      return 0;  // UU
+    default:
+      return kNoChannel;
+  }
+}
+
+bool ends_with(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+std::string DataSet::source() const { return name.empty() ? file : file + ", data set " + name; }
+
+DataSet read_ncnr(std::istream& in, const std::string& name) {
+  DataSet set;
+  set.file = name;
+  std::size_t ncols = 3;
+  bool columns_seen = false;
+  for (const Line& l : detail::read_lines(in, name)) {
+    std::string_view s = l.text;
+    if (s.empty() || s[0] != '#') {
+      const auto words = split_words(s);
+      if (words.empty()) continue;
+      if (set.line == 0) set.line = l.number;
+      set.points.push_back(point_from(words, ncols, name, l.number));
+      continue;
+    }
+    s.remove_prefix(1);
+    const auto words = split_words(s);
+    if (words.empty()) continue;
+    double v;
+    // A commented-out point: the experimenter excluded it.
+    if (parse_number(words[0], v)) {
+      ++set.excluded;
+      continue;
+    }
+    const std::string_view key = words[0];
+    if (key == "columns") {
+      const bool qz_r_dr =
+          words.size() >= 4 && words[1] == "Qz" && words[2] == "R" && words[3] == "dR";
+      const bool resolution =
+          words.size() == 5 && (words[4] == "dQ" || words[4] == "dQz" || words[4] == "sQz");
+      if (!qz_r_dr || (words.size() != 4 && !resolution)) {
+        fail_at(name, l.number,
+                "the columns are \"" + std::string(s.substr(0, 80)) +
+                    "\"; expected Qz R dR (or Qz R dR dQ): Qz in 1/A, R and its error bar");
+      }
+      if (!set.points.empty())
+        fail_at(name, l.number, "the #columns line must come before the points");
+      ncols = words.size() - 1;
+      columns_seen = true;
+    } else if (key == "wavelength") {
+      double w;
+      if (words.size() < 2 || !parse_number(words[1], w) || !(w > 0) || !std::isfinite(w))
+        fail_at(name, l.number, "expected a positive wavelength in A after #wavelength");
+      set.wavelength = w;
+    } else if (key == "polarization") {
+      if (words.size() < 2 || words[1].size() != 1 || ncnr_channel(words[1][0]) == kNoChannel)
+        fail_at(name, l.number, "expected #polarization A, B, C or D");
+      set.polarization = std::string(words[1]);
+    }
+  }
+  if (!columns_seen) set.notes.push_back("no #columns line: read as Qz R dR");
+  if (set.polarization.empty()) {
+    const std::string_view base = detail::base_name(name);
+    if (!base.empty() && ncnr_channel(base.back()) != kNoChannel) {
+      set.polarization = std::string(1, base.back());
+    } else {
+      throw ImportError(name +
+                        ": cannot tell its cross section: no #polarization line, and the name "
+                        "does not end in A, B, C or D (A = --, B = -+, C = +-, D = ++)");
+    }
+  }
+  set.channel = ncnr_channel(set.polarization[0]);
+  if (set.polarization[0] >= 'a') set.polarization[0] = static_cast<char>(set.polarization[0] - 32);
+  return set;
+}
+
+DataSet read_columns(std::istream& in, const std::string& name, int channel) {
+  DataSet set;
+  set.file = name;
+  set.channel = channel;
+  set.polarization = std::string(kChannelNames.at(static_cast<std::size_t>(channel)));
+  std::size_t ncols = 0;
+  for (const Line& l : detail::read_lines(in, name)) {
+    const std::string_view s = l.text;
+    if (!s.empty() && s[0] == '#') continue;
+    const auto words = split_words(s);
+    if (words.empty()) continue;
+    if (ncols == 0) {
+      if (words.size() != 3 && words.size() != 4)
+        fail_at(name, l.number,
+                "expected the columns Qz R dR or Qz R dR dQz, found " +
+                    std::to_string(words.size()) + " numbers");
+      ncols = words.size();
+      set.line = l.number;
+    }
+    set.points.push_back(point_from(words, ncols, name, l.number));
+  }
+  return set;
+}
+
+namespace {
+
+std::ifstream open_file(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw ImportError(path + ": is a directory, not a file");
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw ImportError(path + ": cannot be opened: " + std::strerror(errno));
+  return f;
+}
+
+}  // namespace
+
+std::vector<DataSet> read_reduced_file(const std::string& path) {
+  std::ifstream f = open_file(path);
+  std::string first;
+  std::getline(f, first);
+  f.clear();
+  f.seekg(0);
+  if (ends_with(path, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(f, path);
+  return {read_ncnr(f, path)};
+}
+
+DataSet read_column_file(const std::string& path, int channel) {
+  std::ifstream f = open_file(path);
+  return read_columns(f, path, channel);
+}
+
+}  // namespace tessaline::importer

@@ -1,0 +1,34 @@
+// Line and number handling shared by the readers of the reduced formats.
+#pragma once
+
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/import.hpp"
+
+namespace tessaline::importer::detail {
+
+struct Line {
+  int number = 0;  // 1-based
+  std::string text;
+};
+
+// Every line of the stream, without its line end (LF or CRLF).  A stream that
+// fails other than by reaching its end is an ImportError naming the file.
+std::vector<Line> read_lines(std::istream& in, const std::string& name);
+
+// Blank- or tab-separated words.
+std::vector<std::string_view> split_words(std::string_view s);
+
+// A whole word as a number ("nan" and "inf" included); false if it is not one.
+bool parse_number(std::string_view word, double& v);
+
+// "name, line N: what"
+[[noreturn]] void fail_at(const std::string& name, int line, const std::string& what);
+
+// The file name without its directories.
+std::string_view base_name(std::string_view path);
+
+}  // namespace tessaline::importer::detail

@@ -1,0 +1,170 @@
+// tessaline-import: reduced reflectivity files to the data file of a fit.
+//
+//   tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge] FILE...
+//   tessaline-import -o DATA [...] --uu FILE --dd FILE --ud FILE --du FILE
+//
+// Reads one ORSO .ort file holding the four polarized data sets, or four NCNR
+// reduced files (one cross section each), or four plain column files named by
+// channel; writes DATA, and with --entry a starting entry file; prints what it
+// kept and dropped per channel.  Exit status: 0 when DATA was written, 1 when the
+// input cannot be used or a file cannot be written, 2 on a bad command line.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/writers.hpp"
+#include "import/import.hpp"
+
+namespace {
+
+using namespace tessaline;
+using namespace tessaline::importer;
+
+constexpr const char* kUsage =
+    "usage: tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge] FILE...\n"
+    "       tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge]\n"
+    "                        --uu FILE --dd FILE --ud FILE --du FILE\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Reads reduced polarized reflectivity and writes DATA, the data file of a fit:\n"
+    "the four spin channels UU, DD, UD, DU with the same number of points each,\n"
+    "every point R, dR and the glancing angle theta = asin(Qz L / 4 pi) in rad.\n"
+    "\n"
+    "FILE...            one ORSO .ort file with the data sets pp, mm, pm and mp, or\n"
+    "                   four NCNR reduced files (cross section from #polarization,\n"
+    "                   else the last letter of the name: A = DD, B = DU, C = UD,\n"
+    "                   D = UU)\n"
+    "--uu/--dd/--ud/--du FILE\n"
+    "                   plain column files Qz[1/A] R dR [dQz], one per channel\n"
+    "-o DATA            the data file to write\n"
+    "--entry ENTRY      also write a starting entry file for DATA\n"
+    "--wavelength L     the wavelength in A, when the files give none or only a\n"
+    "                   range (time of flight)\n"
+    "--merge            when the channels have different numbers of points, merge\n"
+    "                   neighbouring points (inverse-variance weighted means of R,\n"
+    "                   Qz and the resolution) down to the shortest channel, or to\n"
+    "                   1000; the default keeps the points whose Qz is present in\n"
+    "                   all four channels and changes no point\n"
+    "\n"
+    "Points excluded by the file stay out; points with Qz <= 0, a value that is\n"
+    "not finite, or an error bar below 1e-30 are left out and counted.\n";
+
+int usage(const char* problem) {
+  std::fprintf(stderr, "tessaline-import: %s\n%s", problem, kUsage);
+  return 2;
+}
+
+void print_summary(const Imported& r) {
+  std::printf("Wavelength %.10g A (%s); nn = %d points per channel\n", r.wavelength,
+              r.wavelength_given ? "from --wavelength" : "from the files", r.nn());
+  std::printf("%-7s %6s %9s %7s %11s %9s %11s %7s %6s  %s\n", "channel", "read", "excluded",
+              "Qz out", "not finite", "dR<1e-30", "not in all", "merged", "kept", "from");
+  for (int c = 0; c < kChannels; ++c) {
+    const ChannelSummary& s = r.summary[static_cast<std::size_t>(c)];
+    std::printf("%-7s %6d %9d %7d %11d %9d %11d %7d %6d  %s (%s)\n",
+                std::string(kChannelNames[static_cast<std::size_t>(c)]).c_str(), s.read, s.excluded,
+                s.dropped_qz, s.dropped_nonfinite, s.dropped_error, s.dropped_unmatched,
+                s.merged_away, s.kept, s.source.c_str(), s.polarization.c_str());
+  }
+  std::printf(
+      "  excluded: commented out in the file; Qz out: Qz <= 0 or above 4 pi / L;\n"
+      "  not in all: Qz not present in all four channels (relative tolerance %g)\n",
+      kQzTolerance);
+  if (r.resolution) {
+    const Resolution& res = *r.resolution;
+    std::printf(
+        "Resolution: sigma_theta = sigma_Qz L / (4 pi cos theta) from %.4g to %.4g mrad, "
+        "median %.4g mrad (%d points)\n",
+        res.min * 1000, res.max * 1000, res.median * 1000, res.points);
+  } else {
+    std::printf("Resolution: none in the files\n");
+  }
+  for (const std::string& note : r.notes) std::printf("Note: %s\n", note.c_str());
+}
+
+bool parse_positive(const char* s, double& v) {
+  char* end = nullptr;
+  v = std::strtod(s, &end);
+  return end != s && *end == '\0' && std::isfinite(v) && v > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string data, entry;
+  Options options;
+  std::vector<std::string> files;
+  std::optional<std::string> by_channel[kChannels];
+  static constexpr const char* kChannelOptions[kChannels] = {"--uu", "--dd", "--ud", "--du"};
+
+  for (int a = 1; a < argc; ++a) {
+    const std::string arg = argv[a];
+    const bool has_value = a + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::printf("%s%s", kUsage, kHelp);
+      return 0;
+    } else if (arg == "-o") {
+      if (!has_value) return usage("-o needs the name of the data file");
+      data = argv[++a];
+    } else if (arg == "--entry") {
+      if (!has_value) return usage("--entry needs the name of the entry file");
+      entry = argv[++a];
+    } else if (arg == "--wavelength") {
+      double w;
+      if (!has_value || !parse_positive(argv[++a], w))
+        return usage("--wavelength needs a positive number (in A)");
+      options.wavelength = w;
+    } else if (arg == "--merge") {
+      options.equalize = Equalize::kMerge;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      int c = 0;
+      while (c < kChannels && arg != kChannelOptions[c]) ++c;
+      if (c == kChannels) return usage(("unknown option " + arg).c_str());
+      if (!has_value) return usage((arg + " needs a file name").c_str());
+      if (by_channel[c]) return usage(("channel " + arg + " is given twice").c_str());
+      by_channel[c] = argv[++a];
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (data.empty()) return usage("the data file to write is missing (-o DATA)");
+  int named = 0;
+  for (const auto& f : by_channel) named += f ? 1 : 0;
+  if (named > 0 && !files.empty())
+    return usage("give either FILE... or the four --uu/--dd/--ud/--du files, not both");
+  if (named > 0 && named < kChannels)
+    return usage("plain column files need all four of --uu, --dd, --ud and --du");
+  if (named == 0 && files.empty()) return usage("no input files");
+
+  try {
+    std::vector<DataSet> sets;
+    if (named > 0) {
+      for (int c = 0; c < kChannels; ++c) sets.push_back(read_column_file(*by_channel[c], c));
+    } else {
+      for (const std::string& f : files) {
+        std::vector<DataSet> more = read_reduced_file(f);
+        sets.insert(sets.end(), more.begin(), more.end());
+      }
+    }
+    const Imported imported = assemble(sets, options);
+    print_summary(imported);
+    write_data_file(data, data_file_points(imported));
+    std::printf("Data file written: %s (4 x %d points)\n", data.c_str(), imported.nn());
+    if (!entry.empty()) {
+      write_entry_file(entry, starting_entry(imported));
+      std::printf("Entry file written: %s\n", entry.c_str());
+    }
+  } catch (const ImportError& e) {
+    std::fprintf(stderr, "tessaline-import: %s\n", e.what());
+    return 1;
+  } catch (const WriteError& e) {
+    std::fprintf(stderr, "tessaline-import: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
