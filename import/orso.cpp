@@ -269,13 +269,18 @@ void SetReader::wavelength(DataSet& set) {
   if (!single && w->IsMap()) single = number(*w, "value");
   const auto lo = w->IsMap() ? number(*w, "min") : std::nullopt;
   const auto hi = w->IsMap() ? number(*w, "max") : std::nullopt;
-  if (!single && lo && hi && *lo == *hi) single = lo;
   if (single) {
     set.wavelength = single;
   } else if (lo && hi) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%g to %g A", *lo, *hi);
-    set.wavelength_range = buf;
+    const double from = lo.value_or(0.0);
+    const double to = hi.value_or(0.0);
+    if (from == to) {
+      set.wavelength = from;  // a "range" of one wavelength
+    } else {
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "%g to %g A", from, to);
+      set.wavelength_range = buf;
+    }
   }
 }
 
