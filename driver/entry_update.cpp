@@ -29,6 +29,12 @@ std::string monitor_value(const Tables& t, const ParamVector& PARAM, int i) {
   return trimmed(textio::fmt_E(PARAM(i) / t.SCALE(i), 14, 6));
 }
 
+// A value of the results file as the monitor prints it (the same text for a
+// file the monitor wrote; a hand-edited field is brought to that form).
+std::string monitor_value(const ResultsParameter& p) {
+  return p.value ? trimmed(textio::fmt_E(*p.value, 14, 6)) : p.value_text;
+}
+
 // Decimal places between the monitor's unit and the entry file's: the
 // scattering-length densities are printed in A^-2 and written in 1e-6 A^-2,
 // alpha_0 is printed in rad and written in mrad.
@@ -148,7 +154,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       // A value fixed in both must be the same one; a value fixed only now (its
       // mark changed since the fit) simply stays.
       const std::string was = monitor_value(t, t.PARAM, i);
-      if (p.state == ParameterState::kFixed && p.value_text != was) {
+      if (p.state == ParameterState::kFixed && monitor_value(p) != was) {
         throw UpdateRefused("parameter " + std::to_string(i) + " (" + name + ") is fixed at " +
                             was + " in " + where_old + " but at " + p.value_text + " in " +
                             where_res);
@@ -186,9 +192,10 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   const ReadEntry now = read_entry_text(u.text, old_name);
   for (int i = 1; i <= t.NPAR; ++i) {
     const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
-    if (t.STEPLIM(i) > 0 && monitor_value(*now.t, now.t->PARAM, i) != p.value_text) {
+    const std::string back = monitor_value(*now.t, now.t->PARAM, i);
+    if (t.STEPLIM(i) > 0 && back != monitor_value(p)) {
       throw std::logic_error("the new value of parameter " + std::to_string(i) + " reads back as " +
-                             monitor_value(*now.t, now.t->PARAM, i) + ", not " + p.value_text);
+                             back + ", not " + monitor_value(p));
     }
   }
   return u;

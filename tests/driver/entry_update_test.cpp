@@ -202,6 +202,7 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
 
   b = good;
   b.parameters[2].value_text = "0.990000E-07";
+  b.parameters[2].value = 0.99e-7;
   e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
   EXPECT_NE(e.find("parameter 3 (Im{Nb}) is fixed at 0.150000E-07 in old.ent line 29 but at "
                    "0.990000E-07 in VreloBag.dat line 303"),

@@ -128,7 +128,7 @@ int update(const std::string& old_name, const std::string& results_name,
     return fail(text);
   } catch (const RunStop& e) {
     return fail(old_name + " is refused by the program: " + e.what());
-  } catch (const textio::TextError& e) {
+  } catch (const std::exception& e) {
     return fail(e.what());
   }
 }
