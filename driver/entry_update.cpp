@@ -7,7 +7,12 @@
 // splice that went wrong can never reach a file.
 #include "driver/entry_update.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -64,7 +69,32 @@ ReadEntry read_entry_text(const std::string& text, const std::string& name) {
   return e;
 }
 
+constexpr std::size_t kMaxEntryBytes = std::size_t{64} << 20;
+
 }  // namespace
+
+std::string read_entry_bytes(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    throw textio::TextError("entry file \"" + name + "\" is a directory, not a file");
+  }
+  std::ifstream in(name, std::ios::binary);
+  if (!in) {
+    throw textio::TextError("entry file \"" + name +
+                            "\" cannot be opened: " + std::strerror(errno));
+  }
+  std::string text;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxEntryBytes) {
+      throw textio::TextError("entry file \"" + name + "\" is larger than " +
+                              std::to_string(kMaxEntryBytes >> 20) + " MiB");
+    }
+  }
+  if (in.bad()) throw textio::TextError("entry file \"" + name + "\" cannot be read");
+  return text;
+}
 
 std::string shift_decimal(std::string_view number, int shift) {
   std::string s = trimmed(number);

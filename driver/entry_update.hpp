@@ -38,6 +38,11 @@ struct EntryUpdate {
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
                               const ResultsBlock& block, const std::string& results_name);
 
+// The raw bytes of the entry file `name`, for update_entry_text(); at most
+// 64 MiB (the largest entry file has some 6,600 short lines).  Throws
+// textio::TextError when the file cannot be read or is larger.
+std::string read_entry_bytes(const std::string& name);
+
 // A number written as the monitor writes it (for example 0.509370E-05) times
 // 10^shift, written with the same significant digits: 0.509370E-05 shifted by
 // 6 is 5.09370.  Fixed-point notation for moderate magnitudes, else d.ddddE+x.

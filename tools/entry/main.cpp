@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -35,7 +34,6 @@ namespace {
 using namespace tessaline;
 
 constexpr int kUsage = 2;
-constexpr std::size_t kMaxEntryBytes = std::size_t{64} << 20;
 
 const char* const kUsageText =
     "usage: tessaline-entry update OLD RESULTS -o NEW\n"
@@ -52,26 +50,6 @@ int usage_error(const std::string& message) {
 int fail(const std::string& message) {
   std::fprintf(stderr, "tessaline-entry: %s\n", message.c_str());
   return 1;
-}
-
-// The raw bytes of a file, at most kMaxEntryBytes of them.
-std::string read_bytes(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  struct stat st {};
-  if (!in || (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
-    throw textio::TextError("entry file \"" + name + "\" cannot be opened" +
-                            (errno != 0 ? std::string(": ") + std::strerror(errno) : ""));
-  }
-  std::string text;
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxEntryBytes) {
-      throw textio::TextError("entry file \"" + name + "\" is larger than " +
-                              std::to_string(kMaxEntryBytes >> 20) + " MiB");
-    }
-  }
-  return text;
 }
 
 // Writes `text` to `name` through a new file beside it that is renamed over
@@ -108,7 +86,7 @@ void write_atomically(const std::string& name, const std::string& text) {
 int update(const std::string& old_name, const std::string& results_name,
            const std::string& new_name) {
   try {
-    const std::string old_text = read_bytes(old_name);
+    const std::string old_text = read_entry_bytes(old_name);
     const ResultsFile results = read_results_file(results_name);
     const std::string note = unfinished_note(results, results_name);
     if (!note.empty()) std::fprintf(stderr, "tessaline-entry: warning: %s\n", note.c_str());

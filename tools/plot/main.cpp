@@ -145,19 +145,11 @@ void run_gnuplot(const std::string& script) {
   }
 }
 
-std::string read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) throw PlotError(path + ": cannot open the entry file");
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
 // The model of the fit: the entry file, with the values of `block` when there
 // is one, in tables with the collimation kernel built.
 std::unique_ptr<tessaline::Tables> fitted_model(const std::string& entry,
                                                 const tessaline::ResultsBlock* block) {
-  std::string text = read_bytes(entry);
+  std::string text = tessaline::read_entry_bytes(entry);
   if (block != nullptr) {
     text = tessaline::update_entry_text(text, entry, *block, std::string(kResultsFile)).text;
   }
