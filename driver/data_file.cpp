@@ -5,6 +5,12 @@
 // channel code), channel c's nn points at (c-1)*nn+1..c*nn.  Trimming compacts
 // the table in place by ascending copies, whose targets never lie above their
 // sources.
+//
+// The reading itself (read_measured_points) knows nothing of the program's
+// tables or dialogue, so that the tools read data files exactly as the program
+// does.
+#include <cstdio>
+#include <istream>
 #include <string>
 
 #include "driver/driver.hpp"
@@ -42,31 +48,117 @@ int ask_count(const Tables& t, textio::InStream& keys, textio::OutStream& consol
 
 }  // namespace
 
-void read_data_file(Tables& t, const std::string& name, textio::OutStream& console) {
-  textio::InStream in;
-  in.open(name, "data file");
-  for (int c = 1; c <= 4; ++c) {
-    for (int p = 1; p <= t.nn; ++p) {
-      const int q = (c - 1) * t.nn + p;
-      double* v = &t.POINTS(value_index(q));
-      in.read(v, 3,
-              "reflectivity, error bar and angle of point " + std::to_string(p) + " of channel " +
-                  kChannelNames[c - 1]);
-      v[3] = c;
-      if (v[1] < 1.0e-30) {
-        in.close();
-        console.write_free();
-        console.write(Record()
-                          .A("Error bar for point")
-                          .I(p, 4)
-                          .A(" at ")
-                          .A(kChannelNames[c - 1])
-                          .A(" is zero or negative!"));
-        throw InputDialogueStop("error bar below 1e-30");
+MeasuredData read_measured_points(textio::InStream& in, int nn) {
+  MeasuredData d;
+  const auto what = [](int p, int c) {
+    return "reflectivity, error bar and angle of point " + std::to_string(p) + " of channel " +
+           kChannelNames[c - 1];
+  };
+  const auto check = [&d](const MeasuredPoint& m, int c, int p) {
+    if (m.sigma < 1.0e-30) {
+      d.bad_channel = c;
+      d.bad_point = p;
+    }
+    return d.bad_channel == 0;
+  };
+
+  if (nn > 0) {
+    d.nn = nn;
+    for (int c = 1; c <= 4; ++c) {
+      auto& points = d.channel[static_cast<std::size_t>(c - 1)];
+      points.reserve(static_cast<std::size_t>(nn));
+      for (int p = 1; p <= nn; ++p) {
+        double v[3] = {};
+        in.read(v, 3, what(p, c));
+        points.push_back({v[0], v[1], v[2]});
+        if (!check(points.back(), c, p)) return d;
       }
     }
+    // The rest of the file is only looked at, never taken: a line that the text
+    // layer refuses there ends the look without a message.
+    try {
+      d.unread_number_line = in.find_number_line();
+    } catch (const textio::TextError&) {
+      d.unread_number_line = 0;
+    }
+    return d;
   }
-  in.close();
+
+  // Every point in the input, then split into four channels.
+  std::vector<MeasuredPoint> all;
+  while (in.more_tokens()) {
+    if (all.size() == 4 * static_cast<std::size_t>(maxpoint)) {
+      throw textio::TextError("data file \"" + in.name() + "\" holds more than " +
+                              std::to_string(4 * maxpoint) + " points (" +
+                              std::to_string(maxpoint) + " per channel)");
+    }
+    double v[3] = {};
+    in.read(v, 3, "reflectivity, error bar and angle of point " + std::to_string(all.size() + 1));
+    all.push_back({v[0], v[1], v[2]});
+  }
+  if (all.empty() || all.size() % 4 != 0) {
+    throw textio::TextError("data file \"" + in.name() + "\" holds " + std::to_string(all.size()) +
+                            " points, which do not make four channels of equal length");
+  }
+  d.nn = static_cast<int>(all.size() / 4);
+  for (int c = 1; c <= 4; ++c) {
+    const auto first = all.begin() + static_cast<long>(c - 1) * d.nn;
+    d.channel[static_cast<std::size_t>(c - 1)].assign(first, first + d.nn);
+  }
+  for (std::size_t q = 0; q < all.size(); ++q) {
+    const int i = static_cast<int>(q);
+    if (!check(all[q], i / d.nn + 1, i % d.nn + 1)) break;
+  }
+  return d;
+}
+
+MeasuredData read_measured_points(std::istream& in, const std::string& name, int nn) {
+  textio::InStream s;
+  s.open(in, name, "data file");
+  return read_measured_points(s, nn);
+}
+
+MeasuredData read_measured_points(const std::string& name, int nn) {
+  textio::InStream s;
+  s.open(name, "data file");
+  return read_measured_points(s, nn);
+}
+
+void read_data_file(Tables& t, const std::string& name, textio::OutStream& console) {
+  MeasuredData d;
+  {
+    textio::InStream in;
+    in.open(name, "data file");
+    d = read_measured_points(in, t.nn);
+  }
+  for (int c = 1; c <= 4; ++c) {
+    const auto& points = d.channel[static_cast<std::size_t>(c - 1)];
+    for (std::size_t p = 0; p < points.size(); ++p) {
+      double* v = &t.POINTS(value_index((c - 1) * t.nn + static_cast<int>(p) + 1));
+      v[0] = points[p].R;
+      v[1] = points[p].sigma;
+      v[2] = points[p].theta;
+      v[3] = c;
+    }
+  }
+  if (d.bad_channel != 0) {
+    console.write_free();
+    console.write(Record()
+                      .A("Error bar for point")
+                      .I(d.bad_point, 4)
+                      .A(" at ")
+                      .A(kChannelNames[d.bad_channel - 1])
+                      .A(" is zero or negative!"));
+    throw InputDialogueStop("error bar below 1e-30");
+  }
+  if (d.unread_number_line > 0) {
+    std::fprintf(stderr,
+                 "Warning: data file \"%s\", line %d: numbers after the last of the 4 x %d "
+                 "points are not read; a repeated or missing line would shift every later "
+                 "point into the next channel\n",
+                 name.c_str(), d.unread_number_line, t.nn);
+    std::fflush(stderr);
+  }
   t.theta_last = t.POINTS(value_index(4 * t.nn) + 2);
 }
 

@@ -9,8 +9,11 @@
 // terminal.
 #pragma once
 
+#include <array>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
@@ -20,10 +23,16 @@ namespace tessaline {
 // An input error that the user must correct in a file (a magnetic pair both free,
 // an error bar below 1e-30).  Its console lines have been written and the file
 // closed when it is thrown; the run then waits for the Enter key and ends with
-// kExitStop.
+// kExitStop.  lines() holds the dialogue's text lines, for a tool that reads
+// without the console.
 class InputDialogueStop : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit InputDialogueStop(const std::string& what, std::vector<std::string> lines = {})
+      : std::runtime_error(what), lines_(std::move(lines)) {}
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  std::vector<std::string> lines_;
 };
 
 // Layout of the parameter tables for t.nlay layers: NPAR, SCALE, the six
@@ -31,17 +40,67 @@ class InputDialogueStop : public std::runtime_error {
 // bounds, the names, and NFIX = 0.
 void set_up_parameters(Tables& t, const double Pi[3], const double Pf[3]);
 
+// Where one value of the entry file stands: its number token (TokenPosition:
+// line, byte column and length in the raw file) and, for a fit parameter, the
+// line of its mark and whether the mark fixed it.
+struct ValueSource {
+  textio::TokenPosition token;
+  int mark_line = 0;  // 0: the value has no mark
+  bool fixed = false;
+};
+
+// The sources of every value of an entry file: each PARAM slot it fills
+// (1..NPAR) and the settings that are not parameters.
+struct EntrySources {
+  Table<ValueSource, kMaxPar> slot;
+  ValueSource wavelength, nn, j0, step, sigma, nlay, zero_correction;
+};
+
 // Reads the entry file `name`, echoes it on `console` and fills the parameter
 // tables and the scalar settings (wavelength, nn, j0, collimation step and sigma in
 // rad, nlay, zero correction in rad).  A limit stop throws RunStop with status
 // kExitStop after the echo of the offending value; a magnetic pair both free
-// throws InputDialogueStop; the text layer throws TextError.
-void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console);
+// throws InputDialogueStop; the text layer throws TextError.  With `sources`,
+// the place of every value is recorded there as well.
+void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console,
+                     EntrySources* sources = nullptr);
+// The same from a stream; `name` names it in messages.
+void read_entry_file(Tables& t, std::istream& in, const std::string& name,
+                     textio::OutStream& console, EntrySources* sources = nullptr);
+
+// One measured point of the data file: reflectivity, its error bar (one standard
+// deviation) and the glancing angle in rad.
+struct MeasuredPoint {
+  double R = 0;
+  double sigma = 0;
+  double theta = 0;
+};
+
+// The points of a data file, channel by channel (UU, DD, UD, DU), as read.
+struct MeasuredData {
+  int nn = 0;  // points per channel
+  std::array<std::vector<MeasuredPoint>, 4> channel;
+  // The first point whose error bar is below 1e-30 (channel 1..4 and its number
+  // within the channel); reading stops there.  0: every error bar passed.
+  int bad_channel = 0;
+  int bad_point = 0;
+  // The first line after the last point that holds a number, which no point
+  // takes (a repeated or missing line shifts every later point); 0: none.
+  int unread_number_line = 0;
+};
+
+// Reads the measured points from `in`: 4*nn points of three free-form numbers,
+// or, with nn = 0, every point up to the end of the input (a multiple of four,
+// at most 4*maxpoint).  Errors of the text layer throw TextError.
+MeasuredData read_measured_points(textio::InStream& in, int nn);
+MeasuredData read_measured_points(std::istream& in, const std::string& name, int nn);
+MeasuredData read_measured_points(const std::string& name, int nn);
 
 // Reads the 4*nn measured points of the data file `name` into POINTS, channel by
 // channel (UU, DD, UD, DU), attaches the channel codes, checks every error bar and
 // keeps the angle of the last point.  An error bar below 1e-30 writes its dialogue
-// lines and throws InputDialogueStop.
+// lines and throws InputDialogueStop.  Numbers after the last point are not read;
+// a warning naming their line goes to standard error.
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console);
 
 // The two prompts for the numbers of points to drop at the start and at the end of

@@ -7,7 +7,11 @@
 // are stored as physical value times SCALE.  The limits of the shared tables are
 // checked right after each count has been echoed, so that the console shows the
 // offending value before the stop.
+//
+// On request the reader also records where each value stands in the file (its
+// number token and its mark line), so that a tool can replace a value in place.
 #include <cmath>
+#include <istream>
 #include <string>
 
 #include "driver/driver.hpp"
@@ -52,9 +56,12 @@ constexpr Echo kBackground{"bgr                          :", 'E', 12, 4, 10};
 
 class EntryReader {
  public:
-  EntryReader(Tables& t, OutStream& console) : t_(t), console_(console) {}
+  EntryReader(Tables& t, OutStream& console, EntrySources* sources)
+      : t_(t), console_(console), sources_(sources) {}
 
-  void read(const std::string& name);
+  InStream& in() { return in_; }
+  // The whole file, from the opened stream.
+  void read();
 
  private:
   // A parameter value at slot i: read, convert to physical units, store, echo
@@ -62,6 +69,10 @@ class EntryReader {
   // whether the mark fixes it.
   bool parameter(int i, const Echo& echo, const std::string& what, Unit unit = Unit::kAsWritten);
   bool mark(const std::string& what);
+  // Record, when sources are wanted, the token just read or the mark line just
+  // read as part of the source `v`.
+  void note_token(ValueSource* v);
+  void note_mark(ValueSource* v, bool fixed);
   void separator(const std::string& what);
   void fix(int i);
   void limit_stop(const char* message);
@@ -71,8 +82,19 @@ class EntryReader {
 
   Tables& t_;
   OutStream& console_;
+  EntrySources* sources_;
   InStream in_;
 };
+
+void EntryReader::note_token(ValueSource* v) {
+  if (v != nullptr) v->token = in_.last_token();
+}
+
+void EntryReader::note_mark(ValueSource* v, bool fixed) {
+  if (v == nullptr) return;
+  v->mark_line = in_.line_number();
+  v->fixed = fixed;
+}
 
 bool EntryReader::mark(const std::string& what) {
   const char c = in_.read_char("the fixed mark of " + what);
@@ -96,6 +118,8 @@ void EntryReader::limit_stop(const char* message) {
 bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Unit unit) {
   double v = 0;
   in_.read(v, what);
+  ValueSource* src = sources_ != nullptr ? &sources_->slot(i) : nullptr;
+  note_token(src);
   double phys = v;
   if (unit == Unit::kMicro) phys = v * 1.0e-6;
   if (unit == Unit::kMilli) phys = v / 1000.0;
@@ -111,6 +135,7 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Un
   console_.write_no_advance(r);
 
   const bool fixed = mark(what);
+  note_mark(src, fixed);
   if (fixed) {
     fix(i);
     console_.write(Record().A("fixed", echo.suffix_w));
@@ -139,35 +164,42 @@ void EntryReader::medium(int first, int k) {
 
 void EntryReader::magnetic_pair_dialogue(int k) {
   in_.close();
+  const std::vector<std::string> lines = {
+      ".......ERROR:......................................",
+      "Np and <Cos(delta_gamma)> may not be fitted together.",
+      k > 0 ? Record().A("Please, correct entry file for layer ").I(k, 3).str()
+            : std::string("Please, correct entry file for Substrate.")};
   console_.write_free();
-  console_.write(".......ERROR:......................................");
-  console_.write("Np and <Cos(delta_gamma)> may not be fitted together.");
-  if (k > 0)
-    console_.write(Record().A("Please, correct entry file for layer ").I(k, 3));
-  else
-    console_.write("Please, correct entry file for Substrate.");
+  for (const auto& line : lines) console_.write(line);
   console_.write_free();
-  throw InputDialogueStop("magnetic pair both free");
+  throw InputDialogueStop("magnetic pair both free", lines);
 }
 
-void EntryReader::read(const std::string& name) {
-  in_.open(name, "entry file");
-
+void EntryReader::read() {
   // Polarization vectors: values and marks are held until the end of the file,
   // because their slots exist only once nlay is known.
   static constexpr const char* kPolNames[6] = {"Pi(x)", "Pi(y)", "Pi(z)",
                                                "Pf(x)", "Pf(y)", "Pf(z)"};
   double pol[6] = {};
   bool pol_fixed[6] = {};
+  ValueSource pol_source[6];
   for (int j = 0; j < 6; ++j) {
     const std::string what = std::string("the polarization component ") + kPolNames[j];
     in_.read(pol[j], what);
+    note_token(&pol_source[j]);
     pol_fixed[j] = mark(what);
+    note_mark(&pol_source[j], pol_fixed[j]);
     if (j == 2) separator("the analyser polarization Pf");
   }
   separator("the wavelength");
 
+  // Sources of the settings that are not parameters.
+  const auto src = [this](ValueSource EntrySources::*m) {
+    return sources_ != nullptr ? &(sources_->*m) : nullptr;
+  };
+
   in_.read(t_.wavelength, "the wavelength in A");
+  note_token(src(&EntrySources::wavelength));
   console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
   // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
   // a wavelength that is not positive (or a lone slash, which leaves it 0), or
@@ -176,6 +208,7 @@ void EntryReader::read(const std::string& name) {
   if (!(t_.wavelength > 0) || !std::isfinite(k_max * k_max)) limit_stop("wavelength <= 0");
 
   in_.read(t_.nn, "the number of points per spin channel, an integer");
+  note_token(src(&EntrySources::nn));
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
   if (t_.nn > maxpoint) limit_stop("nn > maxpoint");
   if (t_.nn < 1) limit_stop("nn < 1");
@@ -184,26 +217,33 @@ void EntryReader::read(const std::string& name) {
 
   console_.write("Collimation function");
   in_.read(t_.j0, "the number of collimation points, an integer");
+  note_token(src(&EntrySources::j0));
   console_.write(Record().A("Number of points: ").I(t_.j0, 3));
   if (t_.j0 > maxj0) limit_stop("j0 > maxj0");
   if (t_.j0 < 1) limit_stop("j0 < 1");
 
   double step = 0;
   in_.read(step, "the collimation step in mrad");
+  note_token(src(&EntrySources::step));
   console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
   t_.coll_step = step / 1000.0;
   double sigma = 0;
   in_.read(sigma, "the collimation sigma in mrad");
+  note_token(src(&EntrySources::sigma));
   console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
   t_.coll_sigma = sigma / 1000.0;
 
   separator("the number of layers");
   console_.write_free();
   in_.read(t_.nlay, "the number of layers, an integer");
+  note_token(src(&EntrySources::nlay));
   console_.write(Record().A("Number of layers: ").I(t_.nlay, 3));
   if (t_.nlay > maxlay) limit_stop("nlay > maxlay");
   if (t_.nlay < 0) limit_stop("nlay < 0");
   set_up_parameters(t_, pol, pol + 3);
+  if (sources_ != nullptr) {
+    for (int j = 0; j < 6; ++j) sources_->slot(6 * t_.nlay + 12 + j) = pol_source[j];
+  }
 
   const int n = t_.nlay;
   for (int k = 1; k <= n; ++k) {
@@ -232,6 +272,7 @@ void EntryReader::read(const std::string& name) {
   separator("the zero correction");
   double zero = 0;
   in_.read(zero, "the zero correction in mrad");
+  note_token(src(&EntrySources::zero_correction));
   console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
   t_.zero_correction = zero / 1000.0;
   in_.close();
@@ -252,8 +293,18 @@ void EntryReader::read(const std::string& name) {
 
 }  // namespace
 
-void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console) {
-  EntryReader(t, console).read(name);
+void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console,
+                     EntrySources* sources) {
+  EntryReader reader(t, console, sources);
+  reader.in().open(name, "entry file");
+  reader.read();
+}
+
+void read_entry_file(Tables& t, std::istream& in, const std::string& name,
+                     textio::OutStream& console, EntrySources* sources) {
+  EntryReader reader(t, console, sources);
+  reader.in().open(in, name, "entry file");
+  reader.read();
 }
 
 }  // namespace tessaline

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <istream>
 #include <limits>
 
 namespace tessaline::textio {
@@ -333,23 +334,51 @@ void InStream::open(const std::string& name, std::string_view role) {
   f_ = f;
   name_ = name;
   role_ = role;
+  reset_position();
+}
+
+void InStream::open(std::istream& in, const std::string& name, std::string_view role) {
+  close();
+  in_ = in.rdbuf();
+  name_ = name;
+  role_ = role;
+  reset_position();
+}
+
+void InStream::reset_position() {
   line_no_ = 0;
+  line_skipped_ = 0;
+  pending_ = false;
+  last_token_ = TokenPosition{};
 }
 
 void InStream::close() {
   if (f_ != nullptr) std::fclose(f_);
   f_ = nullptr;
+  in_ = nullptr;
 }
 
 bool InStream::next_line() {
+  if (pending_) {
+    pending_ = false;
+    return true;
+  }
   line_.clear();
+  line_skipped_ = 0;
   if (console_) {
     if (!console_getline(line_, kMaxLine)) return false;
   } else {
-    if (f_ == nullptr) return false;
+    if (f_ == nullptr && in_ == nullptr) return false;
+    using Traits = std::char_traits<char>;
+    const auto get = [this]() -> int {
+      if (f_ != nullptr) return std::fgetc(f_);
+      const Traits::int_type c = in_->sbumpc();
+      return Traits::eq_int_type(c, Traits::eof()) ? EOF
+                                                   : Traits::to_int_type(Traits::to_char_type(c));
+    };
     int c;
     bool any = false;
-    while ((c = std::fgetc(f_)) != EOF) {
+    while ((c = get()) != EOF) {
       any = true;
       if (c == '\n') break;
       if (line_.size() == kMaxLine) {
@@ -359,13 +388,16 @@ bool InStream::next_line() {
       }
       line_.push_back(static_cast<char>(c));
     }
-    if (std::ferror(f_) != 0) {
+    if (f_ != nullptr && std::ferror(f_) != 0) {
       throw TextError(role_ + " \"" + name_ + "\" cannot be read after line " +
                       std::to_string(line_no_) + ": " + std::strerror(errno));
     }
     if (!any) return false;
     // A UTF-8 byte-order mark that an editor put before the first line is not text.
-    if (line_no_ == 0 && line_.rfind("\xEF\xBB\xBF", 0) == 0) line_.erase(0, 3);
+    if (line_no_ == 0 && line_.rfind("\xEF\xBB\xBF", 0) == 0) {
+      line_.erase(0, 3);
+      line_skipped_ = 3;
+    }
   }
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   ++line_no_;
@@ -405,6 +437,9 @@ struct InStream::Item {
 namespace {
 
 bool is_sep(char c) { return c == ' ' || c == '\t' || c == ','; }
+bool is_blank_line(const std::string& s) {
+  return s.find_first_not_of(" \t,") == std::string::npos;
+}
 
 // Fortran-style real: [sign] digits [. digits] [(E|D) [sign] digits], at least one
 // digit in the mantissa.
@@ -468,7 +503,11 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
     Item& it = items[k];
     // A slash ends the read and leaves the remaining items unchanged; in a text
     // item (a file name) it is part of the text, so that paths need no quotes.
-    if (line_[pos] == '/' && it.kind != Item::kText) return;
+    if (line_[pos] == '/' && it.kind != Item::kText) {
+      last_token_ = {line_no_, line_skipped_ + static_cast<int>(pos) + 1, 0};
+      return;
+    }
+    const std::size_t start = pos;
     std::string tok;
     if (it.kind == Item::kText && (line_[pos] == '\'' || line_[pos] == '"')) {
       const char q = line_[pos++];
@@ -492,6 +531,8 @@ void InStream::read_items(Item* items, int n, std::string_view what) {
              (line_[pos] != '/' || it.kind == Item::kText))
         tok.push_back(line_[pos++]);
     }
+    last_token_ = {line_no_, line_skipped_ + static_cast<int>(start) + 1,
+                   static_cast<int>(pos - start)};
     if (it.kind != Item::kText && tok.size() > kMaxToken) {
       fail_value(tok, what,
                  "is longer than " + std::to_string(kMaxToken) + " characters, which no number is");
@@ -553,6 +594,38 @@ void InStream::skip_line(std::string_view what) {
 char InStream::read_char(std::string_view what) {
   if (!next_line()) fail_end(what);
   return line_.empty() ? ' ' : line_[0];
+}
+
+bool InStream::read_line(std::string& line) {
+  if (!next_line()) return false;
+  line = line_;
+  return true;
+}
+
+bool InStream::more_tokens() {
+  while (next_line()) {
+    if (!is_blank_line(line_)) {
+      pending_ = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+int InStream::find_number_line() {
+  while (next_line()) {
+    std::size_t pos = 0;
+    while (pos < line_.size()) {
+      while (pos < line_.size() && (is_sep(line_[pos]) || line_[pos] == '/')) ++pos;
+      const std::size_t start = pos;
+      while (pos < line_.size() && !is_sep(line_[pos]) && line_[pos] != '/') ++pos;
+      double v = 0;
+      if (pos > start && pos - start <= kMaxToken &&
+          parse_real(line_.substr(start, pos - start), v))
+        return line_no_;
+    }
+  }
+  return 0;
 }
 
 }  // namespace tessaline::textio

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -116,7 +117,19 @@ class OutStream {
 
 // ---------------------------------------------------------------- input
 
-// One line source: a text file, or the console's standard input.
+// Where the last token of a read stands in the raw bytes of its file: the
+// 1-based line, the 1-based byte column (a byte-order mark skipped at the start
+// of the file counts; a carriage return before the line end is never part of
+// a token) and the token's length in bytes.  A read ended by a slash leaves
+// its item without a token: length 0.
+struct TokenPosition {
+  int line = 0;
+  int column = 0;
+  int length = 0;
+};
+
+// One line source: a text file, a borrowed std::istream, or the console's
+// standard input.
 //
 // Input is bounded: a line longer than kMaxLine characters (a binary file, or
 // /dev/zero) and a number longer than kMaxToken characters are errors rather
@@ -135,8 +148,10 @@ class InStream {
   // Open an existing text file; `role` describes it in error reports
   // (for example "entry file").
   void open(const std::string& name, std::string_view role);
+  // Read from `in`, which must outlive the reads; `name` and `role` as above.
+  void open(std::istream& in, const std::string& name, std::string_view role);
   void close();
-  bool is_open() const { return f_ != nullptr || console_; }
+  bool is_open() const { return f_ != nullptr || in_ != nullptr || console_; }
   const std::string& name() const { return name_; }
   // Number of the line the last read ended on (1-based; 0 before any read).
   int line_number() const { return line_no_; }
@@ -157,11 +172,24 @@ class InStream {
   // (A1): the first character of the next whole line, blank for an empty line.
   char read_char(std::string_view what);
 
+  // Position of the token of the last item read.
+  const TokenPosition& last_token() const { return last_token_; }
+
+  // The next whole line, without its line end; false at the end of the input.
+  bool read_line(std::string& line);
+  // Looks ahead for a line that holds more than separators; the next read
+  // starts on that line.  False when only blank lines remain.
+  bool more_tokens();
+  // Reads on to the first line that holds a token that reads as a number and
+  // returns its number; 0 when the input ends first.
+  int find_number_line();
+
   static InStream& console();
 
  private:
   struct Item;
   void read_items(Item* items, int n, std::string_view what);
+  void reset_position();
   bool next_line();
   [[noreturn]] void fail_end(std::string_view what) const;
   [[noreturn]] void fail_value(std::string_view token, std::string_view what,
@@ -169,11 +197,15 @@ class InStream {
   std::string where() const;
 
   std::FILE* f_ = nullptr;
+  std::streambuf* in_ = nullptr;
   bool console_ = false;
   std::string name_;
   std::string role_;
   std::string line_;
   int line_no_ = 0;
+  int line_skipped_ = 0;  // bytes dropped at the start of line_ (a byte-order mark)
+  bool pending_ = false;  // line_ has been looked at but not yet read
+  TokenPosition last_token_;
 };
 
 // ---------------------------------------------------------------- console keys

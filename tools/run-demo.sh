@@ -15,6 +15,13 @@ echo "Exit status: $status"
 echo "Console transcript: $demo/console.txt"
 echo "Results file:       $demo/VreloBag.dat"
 echo "Model curves:       $demo/VreloFunct{UU,DD,UD,DU}.dat"
+# The next step of a refinement: the entry file that starts where this fit ended.
+if "$build/tools/entry/tessaline-entry" update film.ent VreloBag.dat -o film_next.ent >/dev/null; then
+  echo "Next entry file:    $demo/film_next.ent"
+fi
+if "$build/tools/plot/tessaline-plot" --entry film.ent --profile-table profile.txt >/dev/null; then
+  echo "Depth profile:      $demo/profile.txt"
+fi
 if [ -x "$build/tools/plot/tessaline-plot" ] && command -v gnuplot >/dev/null 2>&1; then
   if "$build/tools/plot/tessaline-plot" film.dat --entry film.ent --out fit.png; then
     echo "Picture:            $demo/fit.png"

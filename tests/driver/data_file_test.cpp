@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 #include "driver/driver.hpp"
@@ -266,6 +267,45 @@ TEST_F(DataFileTest, AnAnswerWithADecimalPointIsATextError) {
   t_.NPAR = 17;
   t_.NFIX = 17;
   EXPECT_THROW(exclude("2.0\n"), TextError);
+}
+
+}  // namespace
+}  // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+// ------------------------------------------------------------ without the tables
+
+TEST(MeasuredPoints, GivenCountOrTheWholeFileAndWhatFollowsTheLastPoint) {
+  // nn = 1: four points, then a line of words (not numbers) and a line with one.
+  std::istringstream counted("1 .1 .01\n2 .2 .01 9\n3 .3\n .01\n4 .4 .01 7\n\nend of data\n5 .5\n");
+  MeasuredData d = read_measured_points(counted, "pts.dat", 1);
+  ASSERT_EQ(d.nn, 1);
+  EXPECT_EQ(d.channel[1][0].R, 2.0);       // 9 did not start a point
+  EXPECT_EQ(d.channel[2][0].theta, 0.01);  // a point over two lines
+  EXPECT_EQ(d.channel[3][0].sigma, 0.4);
+  EXPECT_EQ(d.unread_number_line, 8);  // not 5 (the last point's own line), nor 7
+  std::istringstream exact("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\n\n");
+  EXPECT_EQ(read_measured_points(exact, "pts.dat", 1).unread_number_line, 0);
+
+  // nn = 0: every point of the file; the count must make four equal channels.
+  std::istringstream all(
+      "1 .1 .01\n2 .2 .02\n3 .3 .01\n4 .4 .02\n5 .5 .01\n6 .6 .02\n"
+      "7 .7 .01\n8 0 .02\n\n");
+  d = read_measured_points(all, "pts.dat", 0);
+  ASSERT_EQ(d.nn, 2);
+  EXPECT_EQ(d.channel[3][1].R, 8.0);
+  EXPECT_EQ(d.bad_channel, 4);  // the zero error bar, point 2 of DU
+  EXPECT_EQ(d.bad_point, 2);
+  std::istringstream six("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\n5 .5 .01\n6 .6 .01\n");
+  try {
+    read_measured_points(six, "pts.dat", 0);
+    FAIL() << "six points were taken for four channels";
+  } catch (const TextError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"pts.dat\" holds 6 points"), std::string::npos)
+        << e.what();
+  }
 }
 
 }  // namespace

@@ -542,5 +542,22 @@ TEST(Reliability, AnInterruptedFitLeavesOutputsThatSayItDidNotFinish) {
   EXPECT_NE(dir.read("err.txt").find("interrupted by SIGINT"), std::string::npos);
 }
 
+TEST(EndToEnd, NumbersAfterTheLastPointAreNotReadButWarnedAbout) {
+  // The third line typed twice: every later point moves one place on, and the
+  // last line of the file is left over.
+  Lines points = small_points();
+  points.insert(points.begin() + 2, points[2]);
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  dir.write("points.dat", lines(points) + "end of data\n");
+  const Outcome o = run_program(dir, "small.ent\npoints.dat\n0\n0\n\n");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err,
+            "Warning: data file \"points.dat\", line 9: numbers after the last of the 4 x 2 "
+            "points are not read; a repeated or missing line would shift every later point into "
+            "the next channel\n");
+  EXPECT_EQ(o.out.substr(0, head_transcript().size()), head_transcript());
+}
+
 }  // namespace
 }  // namespace tessaline

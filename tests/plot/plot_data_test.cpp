@@ -1,13 +1,15 @@
-// Readers and computations of tessaline-plot: the files a fit leaves behind,
-// spin asymmetry with its error, the Q scale, excluded points and the limits
-// of the logarithmic axis.  Expected values are derived by hand in the comments
-// or computed independently in the test.
+// Computations of tessaline-plot: spin asymmetry with its error, the Q scale,
+// excluded points, the limits of the logarithmic axis and the normalized
+// residuals.  Expected values are derived by hand in the comments or computed
+// independently in the test.
 #include "tools/plot/plot_data.hpp"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cmath>
-#include <sstream>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace tessaline::plot {
@@ -22,209 +24,6 @@ std::string error_of(F f) {
     return e.what();
   }
   return "";
-}
-
-MeasuredData data_from(const std::string& text, int nn = 0) {
-  std::istringstream in(text);
-  return read_data(in, "pts.dat", nn);
-}
-
-// ---------------------------------------------------------------------------
-// Measured data
-
-TEST(PlotDataFile, FreeFormPointsSplitOverLinesAndExtraNumbersIgnored) {
-  // Eight points, nn = 2: commas and tabs separate, point 2 spreads over three
-  // lines, point 3 has a fourth number that must be ignored, point 5 uses the
-  // Fortran exponent letter D.
-  const std::string text =
-      "0.9, 0.01, 0.001\n"
-      "0.8\n"
-      "  0.02\n"
-      "\t0.002\n"
-      "0.7 0.03 0.001 99.0\n"
-      "0.6 0.04 0.002\n"
-      "5.0D-1 0.05 0.001\n"
-      "0.4 0.06 0.002\n"
-      "0.3 0.07 0.001\n"
-      "0.2 0.08 0.002\n";
-  const MeasuredData d = data_from(text);
-  ASSERT_EQ(d.nn, 2);
-  EXPECT_DOUBLE_EQ(d.channel[0][0].R, 0.9);
-  EXPECT_DOUBLE_EQ(d.channel[0][1].R, 0.8);
-  EXPECT_DOUBLE_EQ(d.channel[0][1].sigma, 0.02);
-  EXPECT_DOUBLE_EQ(d.channel[0][1].theta, 0.002);
-  EXPECT_DOUBLE_EQ(d.channel[1][0].R, 0.7);  // 99.0 did not start a point
-  EXPECT_DOUBLE_EQ(d.channel[1][0].theta, 0.001);
-  EXPECT_DOUBLE_EQ(d.channel[1][1].R, 0.6);
-  EXPECT_DOUBLE_EQ(d.channel[2][0].R, 0.5);
-  EXPECT_DOUBLE_EQ(d.channel[3][1].R, 0.2);
-  EXPECT_DOUBLE_EQ(d.channel[3][1].sigma, 0.08);
-}
-
-TEST(PlotDataFile, GivenPointCountLeavesTheRestUnread) {
-  // nn = 1: four points, then a line that is not data at all.
-  const MeasuredData d = data_from("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\nend of data\n", 1);
-  ASSERT_EQ(d.nn, 1);
-  EXPECT_DOUBLE_EQ(d.channel[3][0].R, 4.0);
-  // Without the count the whole file is read, and the text is an error.
-  const std::string e =
-      error_of([] { data_from("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\nend of data\n"); });
-  EXPECT_NE(e.find("pts.dat, line 5"), std::string::npos) << e;
-  EXPECT_NE(e.find("'end'"), std::string::npos) << e;
-}
-
-TEST(PlotDataFile, RefusesFilesThatDoNotMakeFourChannels) {
-  // 13 numbers: four points and one number of a fifth.
-  std::string e = error_of([] { data_from("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\n5\n"); });
-  EXPECT_NE(e.find("pts.dat"), std::string::npos) << e;
-  EXPECT_NE(e.find("not a multiple of 3"), std::string::npos) << e;
-  EXPECT_NE(e.find("point 5"), std::string::npos) << e;
-  // Six complete points do not divide into four channels.
-  e = error_of([] { data_from("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\n5 .5 .01\n6 .6 .01\n"); });
-  EXPECT_NE(e.find("6 points"), std::string::npos) << e;
-  EXPECT_NE(e.find("four channels"), std::string::npos) << e;
-  // Too few points for the given count.
-  e = error_of([] { data_from("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\n", 2); });
-  EXPECT_NE(e.find("holds 4 points"), std::string::npos) << e;
-  EXPECT_NE(e.find("need 8"), std::string::npos) << e;
-  // An empty file, and a number that is not finite.
-  EXPECT_NE(error_of([] { data_from("\n\n"); }).find("no measured points"), std::string::npos);
-  EXPECT_NE(error_of([] { data_from("1 nan .01\n"); }).find("not a number"), std::string::npos);
-}
-
-TEST(PlotDataFile, MissingFileIsNamed) {
-  const std::string e = error_of([] { read_data_file("/nonexistent/dir/pts.dat", 0); });
-  EXPECT_NE(e.find("/nonexistent/dir/pts.dat"), std::string::npos) << e;
-  EXPECT_NE(e.find("cannot open"), std::string::npos) << e;
-}
-
-// ---------------------------------------------------------------------------
-// Model curves
-
-std::string curve_text(int lines) {
-  std::string s;
-  for (int k = 1; k <= lines; ++k) {
-    // Angle k * 1e-4 in exponent form, intensity in fixed-point form with five
-    // blanks where the exponent would stand.
-    s += "  " + std::to_string(k) + ".000000000000000E-004  0.500000000000000     \n";
-  }
-  return s;
-}
-
-TEST(PlotCurveFile, ReadsTwoHundredLinesInBothNumberForms) {
-  std::istringstream in(curve_text(200) + "\n\n");  // trailing empty lines are no lines
-  const Curve c = read_curve(in, "VreloFunctUU.dat");
-  ASSERT_EQ(c.size(), 200u);
-  EXPECT_DOUBLE_EQ(c[0].theta, 1e-4);
-  EXPECT_DOUBLE_EQ(c[199].theta, 200e-4);
-  EXPECT_DOUBLE_EQ(c[199].y, 0.5);
-  std::string small;
-  for (int k = 0; k < 200; ++k) small += " 2.000000000000000E-004 1.234500000000000E-007\n";
-  std::istringstream exp_form(small);
-  const Curve e = read_curve(exp_form, "c.dat");
-  EXPECT_DOUBLE_EQ(e[7].theta, 2e-4);
-  EXPECT_DOUBLE_EQ(e[7].y, 1.2345e-7);
-}
-
-TEST(PlotCurveFile, WrongLengthOrBrokenLineIsRefused) {
-  for (const int n : {0, 199, 201}) {
-    std::istringstream in(curve_text(n));
-    const std::string e = error_of([&] { read_curve(in, "VreloFunctDD.dat"); });
-    EXPECT_NE(e.find("VreloFunctDD.dat: holds " + std::to_string(n) + " lines, expected 200"),
-              std::string::npos)
-        << e;
-  }
-  std::istringstream one_number(curve_text(5) + " 0.1\n");
-  std::string e = error_of([&] { read_curve(one_number, "VreloFunctUD.dat"); });
-  EXPECT_NE(e.find("VreloFunctUD.dat, line 6"), std::string::npos) << e;
-  std::istringstream word(" 0.1 abc\n");
-  e = error_of([&] { read_curve(word, "VreloFunctDU.dat"); });
-  EXPECT_NE(e.find("'abc' is not a number (model intensity)"), std::string::npos) << e;
-}
-
-// ---------------------------------------------------------------------------
-// Results file
-
-const std::string kStars = " " + std::string(73, '*') + "\n";
-const std::string kPercents = std::string(73, '%') + "\n";
-
-std::string block(const std::string& iter_i4, const std::string& chi) {
-  return kStars + iter_i4 +
-         " iterate              PARAMETERS       ERRORS     FACTORS\n"
-         "    Substrate\n"
-         "   1    Re{Nb}            0.200000E+01 +/- 0.10E-01    0.100E+01\n"
-         "                            sqrt(D):  0.1000E+00\n"
-         "   hi_sq.norm: " +
-         chi + "\n";
-}
-
-const std::string kHead =
-    "    Tessaline results:\n"
-    "Collimation function:  41 points, sigma = 0.50mrad, region = +/-4.0 sigma\n";
-
-TEST(PlotResultsFile, LastBlockGivesIterationAndChiSquare) {
-  std::istringstream in(kHead + block("   0", ".5678E+02") + block("  12", ".1234E+01") +
-                        kPercents);
-  const FitSummary s = read_results(in, "VreloBag.dat");
-  EXPECT_EQ(s.blocks, 2);
-  EXPECT_EQ(s.last_iteration, 12);
-  EXPECT_EQ(s.chi_sq_text, ".1234E+01");
-  ASSERT_TRUE(s.chi_sq.has_value());
-  EXPECT_DOUBLE_EQ(*s.chi_sq, 1.234);
-  EXPECT_TRUE(s.closed);
-}
-
-TEST(PlotResultsFile, AsterisksIterationLimitAndMissingClosingLine) {
-  std::istringstream in(kHead + block(" 200", "*********"));
-  const FitSummary s = read_results(in, "VreloBag.dat");
-  EXPECT_EQ(s.last_iteration, 200);
-  EXPECT_EQ(s.chi_sq_text, "*********");
-  EXPECT_FALSE(s.chi_sq.has_value());
-  EXPECT_FALSE(s.closed);
-}
-
-TEST(PlotResultsFile, FilesWithoutAUsableBlockAreRefused) {
-  std::istringstream head_only(kHead + kPercents);
-  std::string e = error_of([&] { read_results(head_only, "VreloBag.dat"); });
-  EXPECT_NE(e.find("VreloBag.dat: no iteration block"), std::string::npos) << e;
-
-  std::istringstream no_title(kHead + kStars + "something else\n" + kPercents);
-  e = error_of([&] { read_results(no_title, "VreloBag.dat"); });
-  EXPECT_NE(e.find("line 4"), std::string::npos) << e;
-  EXPECT_NE(e.find("title line"), std::string::npos) << e;
-
-  std::istringstream no_chi(kHead + kStars + "   3 iterate\n" + kPercents);
-  e = error_of([&] { read_results(no_chi, "VreloBag.dat"); });
-  EXPECT_NE(e.find("iteration 3) has no hi_sq.norm"), std::string::npos) << e;
-}
-
-// ---------------------------------------------------------------------------
-// Entry file
-
-TEST(PlotEntryFile, WavelengthIsTheFifteenthItem) {
-  // Pi(x..z) with marks, separator, Pf(x..z) with marks, separator, wavelength.
-  const std::string head =
-      "0.0\n\n0.0\n\n1.0\nf\n----\n0.0\nF\n0.0\n\n-1.0\nfixed\n-- wavelength --\n";
-  std::istringstream plain(head + "4.50  lambda in A\n150\n");
-  EXPECT_DOUBLE_EQ(read_wavelength(plain, "e.ent"), 4.5);
-  // Blank lines in front of value lines are skipped; mark lines are taken as
-  // they come, even when empty (the empty marks above are such lines).
-  std::istringstream blanks("\n\n" + head + "\n   \n5.25\n");
-  EXPECT_DOUBLE_EQ(read_wavelength(blanks, "e.ent"), 5.25);
-}
-
-TEST(PlotEntryFile, ShortFileOrBadWavelengthIsRefused) {
-  std::istringstream short_file("0.0\n\n0.0\n\n1.0\n");
-  std::string e = error_of([&] { read_wavelength(short_file, "e.ent"); });
-  EXPECT_NE(e.find("e.ent: the file ends before the wavelength"), std::string::npos) << e;
-  const std::string head = "0\n\n0\n\n1\n\n-\n0\n\n0\n\n1\n\n-\n";
-  std::istringstream zero(head + "0.0\n");
-  e = error_of([&] { read_wavelength(zero, "e.ent"); });
-  EXPECT_NE(e.find("e.ent, line 15"), std::string::npos) << e;
-  EXPECT_NE(e.find("positive"), std::string::npos) << e;
-  std::istringstream word(head + "lambda\n");
-  e = error_of([&] { read_wavelength(word, "e.ent"); });
-  EXPECT_NE(e.find("(wavelength)"), std::string::npos) << e;
 }
 
 // ---------------------------------------------------------------------------
@@ -375,6 +174,48 @@ TEST(PlotLogRange, WholeDecadesAroundPositiveValues) {
   r = log_range({{-1, 0.5, 1e-3}}, {{1e-3, 0.0}});
   EXPECT_GT(r.hi, r.lo);
   EXPECT_GT(r.lo, 0.0);
+}
+
+// ---------------------------------------------------------------------------
+// Residuals
+
+TEST(PlotResiduals, ZeroForTheModelsOwnDataAndTwoForAPointMovedByTwoErrors) {
+  // Data written by tessaline-sim without noise from the example's true model,
+  // at the example's angles: 17 significant digits, so they read back as the
+  // model values themselves.
+  char dir[] = "/tmp/plot_residuals.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string entry = std::string(TESSALINE_EXAMPLES_DIR) + "/film_true.ent";
+  const std::string made = std::string(dir) + "/made.dat";
+  const std::string cmd = std::string("'") + TESSALINE_SIM_EXE + "' '" + entry + "' '" +
+                          TESSALINE_EXAMPLES_DIR + "/film.dat' '" + made + "' > /dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+
+  auto t = make_tables();
+  t->pi = kPi;
+  textio::OutStream quiet;
+  read_entry_file(*t, entry, quiet);
+  build_collimation(*t);
+  MeasuredData d = read_data_file(made, t->nn);
+  std::filesystem::remove_all(dir);
+  const std::vector<bool> excluded = excluded_mask(t->nn, 2, 1);
+
+  ChannelResiduals r = residuals(*t, d, excluded);
+  for (int c = 0; c < kChannels; ++c) {
+    const auto& ch = r[static_cast<std::size_t>(c)];
+    ASSERT_EQ(ch.size(), 150u);
+    for (std::size_t i = 0; i < ch.size(); ++i) {
+      EXPECT_LE(std::abs(ch[i].r), 1e-12) << kChannelNames[static_cast<std::size_t>(c)] << i;
+      EXPECT_EQ(ch[i].excluded, i < 2 || i == 149);
+      EXPECT_EQ(ch[i].theta, d.channel[static_cast<std::size_t>(c)][i].theta);
+    }
+  }
+  // Point 17 of UD moved up by two of its error bars.
+  Point& p = d.channel[2][16];
+  p.R += 2 * p.sigma;
+  r = residuals(*t, d, excluded);
+  EXPECT_NEAR(r[2][16].r, 2.0, 1e-9);
+  EXPECT_LE(std::abs(r[2][15].r), 1e-12);
 }
 
 }  // namespace

@@ -86,7 +86,11 @@ class PlotRun : public ::testing::Test {
       write(dir_ / (std::string("VreloFunct") + names[c] + ".dat"),
             curve(split[c], nn * 1e-3, 200));
     write(dir_ / "VreloBag.dat", results(true, true));
-    write(dir_ / "pts.ent", "0.0\n\n0.0\n\n1.0\nf\n----\n0.0\nf\n0.0\nf\n1.0\nf\n----\n4.50\n20\n");
+    // A bare substrate; only the total scaling is free.
+    write(dir_ / "pts.ent",
+          "0.0\nf\n0.0\nf\n1.0\nf\n----\n0.0\nf\n0.0\nf\n1.0\nf\n----\n4.50\n20\n1\n0.1\n0.0\n"
+          "----\n0\n----\n2.07\nf\n0.0\nf\n0.0\nf\n1.0\nf\n3.0\nf\n----\n1.0\nf\n0.0\nf\n0.0\nf\n"
+          "----\n1.0\n-\n0.0\nf\n0.0\nf\n----\n0.0\n");
   }
 
   static std::string curve(double split, double theta_last, int lines) {
@@ -100,12 +104,36 @@ class PlotRun : public ::testing::Test {
     return s.str();
   }
 
-  static std::string results(bool with_block, bool closed) {
+  // Blocks of iterations 0, 1 and 2 of pts.ent, laid out as the monitor prints
+  // them: (I4, A20, E14.6) and the state; the substrate's Re{Nb} as given.
+  static std::string results(bool with_block, bool closed, const char* re_nb = "0.207000E-05") {
+    const char* const names[17] = {
+        "Re{Nb}",        "Im{Nb}",       "N_p",          "<Cos(delta_gamma",
+        "Debye-Waller",  "<Cos(gamma)>", "<Sin(gamma)>", "<Sin^2(gamma)>",
+        "total scaling", "alpha_0",      "background",   "Pi(x)",
+        "Pi(y)",         "Pi(z)",        "Pf(x)",        "Pf(y)",
+        "Pf(z)"};
+    const std::string one = "0.100000E+01";
+    const std::string zero = "0.000000E+00";
+    const std::string values[17] = {re_nb, zero, zero, one,  "0.300000E+01", one,  zero,
+                                    zero,  one,  zero, zero, zero,           zero, one,
+                                    zero,  zero, one};
     std::string s = "    Tessaline results:\n";
-    const std::string stars = " " + std::string(73, '*') + "\n";
     if (with_block) {
       for (const char* it : {"   0", "   1", "   2"}) {
-        s += stars + it + " iterate              PARAMETERS       ERRORS     FACTORS\n";
+        s += " " + std::string(73, '*') + "\n";
+        s += std::string(it) + " iterate              PARAMETERS       ERRORS     FACTORS\n";
+        s += "    Substrate\n";
+        for (int i = 1; i <= 17; ++i) {
+          if (i == 6 || i == 12) s += "\n";
+          char line[128];
+          std::snprintf(line, sizeof line, "%4d    %-16s  %s%s\n", i, names[i - 1],
+                        values[i - 1].c_str(),
+                        i == 9 ? " +/- 0.10E-01    0.100E+01" : "      fixed");
+          s += line;
+        }
+        s += "   D=<Cos(gam)^2>-<Cos(gam)>^2:  0.0000E+00\n";
+        s += "                       sqrt(D):  0.0000E+00\n";
         s += "   hi_sq.norm: .1234E+01\n";
       }
     }
@@ -176,7 +204,7 @@ TEST_F(PlotRun, DrawsAPngOfTheRequestedSize) {
   write(dir_ / "pic.png", "old");
   const Result d = run("pts.dat --out pic.png");
   ASSERT_EQ(d.status, 0) << d.err;
-  EXPECT_EQ(png_size(dir_ / "pic.png"), std::make_pair(1200u, 1400u));
+  EXPECT_EQ(png_size(dir_ / "pic.png"), std::make_pair(1200u, 1600u));
 }
 
 TEST_F(PlotRun, SvgAndPdfByExtension) {
@@ -215,24 +243,31 @@ TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
   std::string six_points;
   for (int i = 0; i < 6; ++i) six_points += "1 0.1 0.001\n";
   const std::vector<Case> cases = {
-      {"missing data file", "none.dat", "", "", "none.dat: cannot open the data file"},
+      {"missing data file", "none.dat", "", "", "data file \"none.dat\" cannot be opened"},
       {"missing curve file", "pts.dat", "VreloFunctUD.dat", "",
-       "VreloFunctUD.dat: cannot open the model-curve file"},
+       "model-curve file \"VreloFunctUD.dat\" cannot be opened"},
       {"curve file too short", "pts.dat", "VreloFunctDD.dat", curve(1, 0.02, 199),
-       "VreloFunctDD.dat: holds 199 lines, expected 200"},
+       "model-curve file \"VreloFunctDD.dat\" ends early after line 199"},
       {"curve file too long", "pts.dat", "VreloFunctDU.dat", curve(1, 0.02, 201),
-       "VreloFunctDU.dat: holds 201 lines, expected 200"},
+       "model-curve file \"VreloFunctDU.dat\", line 201: more than 200 lines"},
       {"numbers not a multiple of 3", "pts.dat", "pts.dat", thirteen,
-       "pts.dat: the file ends inside point 5"},
+       "data file \"pts.dat\" ends early after line 5; expected reflectivity, error bar and angle "
+       "of "
+       "point 5"},
       {"points not divisible by four", "pts.dat", "pts.dat", six_points,
-       "pts.dat: holds 6 points, which do not divide into four channels"},
+       "data file \"pts.dat\" holds 6 points, which do not make four channels"},
       {"results file without a block", "pts.dat", "VreloBag.dat", results(false, true),
-       "VreloBag.dat: no iteration block"},
+       "results file \"VreloBag.dat\" holds no complete iteration block"},
       {"missing results file", "pts.dat", "VreloBag.dat", "",
-       "VreloBag.dat: cannot open the results file"},
+       "results file \"VreloBag.dat\" cannot be opened"},
       {"short entry file", "pts.dat --entry pts.ent", "pts.ent", "1\n\n2\n",
-       "pts.ent: the file ends before the wavelength"},
-      {"too few points for --nn", "pts.dat --nn 21", "", "", "pts.dat: holds 80 points"},
+       "entry file \"pts.ent\" ends early after line 3"},
+      {"results of another model", "pts.dat --entry pts.ent", "VreloBag.dat",
+       results(true, true, "0.300000E-05"),
+       "VreloBag.dat does not belong to pts.ent: parameter 1 (Re{Nb}) is fixed at "
+       "0.207000E-05"},
+      {"too few points for --nn", "pts.dat --nn 21", "", "",
+       "data file \"pts.dat\" ends early after line 80"},
       {"exclusions leave nothing", "pts.dat --exclude 10 10", "", "",
        "excluding the first 10 and the last 10 points leaves none of the 20 points"},
   };

@@ -50,6 +50,10 @@ TEST(PlotOptions, AllOptionsAndDefaults) {
   // --format wins over the extension.
   EXPECT_EQ(output_format(parse_options({"p", "--out", "x.png", "--format", "pdf"})), Format::pdf);
   EXPECT_TRUE(parse_options({"--help"}).help);
+  // The profile table needs the entry file but no data file.
+  o = parse_options({"--entry", "a.ent", "--profile-table", "p.txt"});
+  EXPECT_EQ(o.profile_table.value_or(""), "p.txt");
+  EXPECT_TRUE(o.data_file.empty());
 }
 
 TEST(PlotOptions, BadCommandLinesAreUsageErrors) {
@@ -64,6 +68,7 @@ TEST(PlotOptions, BadCommandLinesAreUsageErrors) {
       {{"a", "--format", "gif"}, "'gif' is not png, svg or pdf"},
       {{"a", "--size", "800"}, "not WxH"},
       {{"a", "--size", "100x100"}, "between 200 and 10000"},
+      {{"--profile-table", "p.txt"}, "--profile-table needs --entry"},
   };
   for (const auto& [args, expected] : cases) {
     try {
@@ -81,11 +86,11 @@ TEST(PlotOptions, BadCommandLinesAreUsageErrors) {
 // Title
 
 TEST(PlotTitle, IterationChiSquareAndEndStatus) {
-  FitSummary fit;
-  fit.blocks = 13;
-  fit.last_iteration = 12;
-  fit.chi_sq_text = ".1234E+01";
-  fit.chi_sq = 1.234;
+  ResultsFile fit;
+  fit.complete_blocks = 13;
+  fit.last.iteration = 12;
+  fit.last.chi_sq_text = ".1234E+01";
+  fit.last.chi_sq = 1.234;
   fit.closed = true;
   EXPECT_EQ(plot_title("pts.dat", fit, std::nullopt),
             std::vector<std::string>{"pts.dat  -  iteration 12, hi_sq.norm = 1.234"});
@@ -97,9 +102,9 @@ TEST(PlotTitle, IterationChiSquareAndEndStatus) {
   EXPECT_EQ(plot_title("p", fit, -1)[1], "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD");
 
   // At iteration 200 the title notes the limit, once.
-  fit.last_iteration = 200;
-  fit.chi_sq.reset();
-  fit.chi_sq_text = "*********";
+  fit.last.iteration = 200;
+  fit.last.chi_sq.reset();
+  fit.last.chi_sq_text = "*********";
   t = plot_title("pts.dat", fit, std::nullopt);
   EXPECT_EQ(t[0], "pts.dat  -  iteration 200, hi_sq.norm = *********  (iteration limit)");
   t = plot_title("pts.dat", fit, -3);
@@ -149,15 +154,15 @@ PlotInput small_input() {
   in.data.channel[2][2] = {-2e-3, 5e-3, 3e-3};
   in.data.channel[2][3] = {1e-2, 3e-2, 4e-3};
   for (int c = 0; c < kChannels; ++c) {
-    for (int k = 1; k <= kCurveLines; ++k) {
-      in.curves[static_cast<std::size_t>(c)].push_back({k * 5e-3 / kCurveLines, 0.5});
+    for (int k = 1; k <= 200; ++k) {
+      in.curves[static_cast<std::size_t>(c)].push_back({k * 5e-3 / 200, 0.5});
     }
   }
   in.curves[3][10].y = 0.0;  // a model value the log axis cannot show
-  in.fit.blocks = 1;
-  in.fit.last_iteration = 4;
-  in.fit.chi_sq_text = ".1000E+01";
-  in.fit.chi_sq = 1.0;
+  in.fit.complete_blocks = 1;
+  in.fit.last.iteration = 4;
+  in.fit.last.chi_sq_text = ".1000E+01";
+  in.fit.last.chi_sq = 1.0;
   in.fit.closed = true;
   in.first = 1;
   in.last = 1;
@@ -257,6 +262,45 @@ TEST(PlotPanels, ScriptNamesFilesTerminalAndTitle) {
   in.first = 3;
   in.last = 2;
   EXPECT_THROW(build_plot(in, "/w", "/o/p", Format::png, 900, 1000), PlotError);
+}
+
+TEST(PlotPanels, ResidualStripsAndDepthProfile) {
+  PlotInput in = small_input();
+  ChannelResiduals res;
+  for (int i = 1; i <= 5; ++i) res[1].push_back({i * 1e-3, i == 3 ? -9.0 : 0.5 * i, i == 1});
+  in.residuals = res;
+  in.profile = depth_profile({{10, 4.5, 1.0, 0}, {0, 2.0, 0, 0}});
+  in.profile_source = "VreloBag.dat, iteration 4";
+  const PlotJob job = build_plot(in, "/w", "/o/p", Format::png, 900, 1000);
+  // DD: point 1 excluded and grey, the others kept, angles in mrad.
+  const auto grey = rows_of(find_file(job, "DD_residuals_excluded.dat"));
+  const auto kept = rows_of(find_file(job, "DD_residuals.dat"));
+  ASSERT_EQ(grey.size(), 1u);
+  ASSERT_EQ(kept.size(), 4u);
+  EXPECT_DOUBLE_EQ(kept[1][0], 3.0);
+  EXPECT_EQ(kept[1][1], -9.0);
+  // Guide lines at 0, +/-1 and +/-3; the range reaches 1.1 x 9 on both sides.
+  EXPECT_NE(job.script.find("plot 0 with lines lc rgb '#808080', 1 with lines dt 2 lc rgb "
+                            "'#808080', -1 with lines dt 2 lc rgb '#808080', 3 with lines dt 3 "
+                            "lc rgb '#808080', -3 with lines dt 3 lc rgb '#808080'"),
+            std::string::npos);
+  EXPECT_NE(job.script.find("set yrange [-9.9:9.9]"), std::string::npos);
+  EXPECT_NE(job.script.find("set yrange [-4:4]"), std::string::npos);  // UU: no point beyond 4
+  // The profile: nuclear and magnetic columns on the 0.5 A grid.
+  const auto nuclear = rows_of(find_file(job, "profile_nuclear.dat"));
+  const auto magnetic = rows_of(find_file(job, "profile_magnetic.dat"));
+  ASSERT_EQ(nuclear.size(), in.profile->points.size());
+  EXPECT_EQ(nuclear[0][0], -20.0);
+  EXPECT_EQ(nuclear[41][0], 0.5);
+  EXPECT_EQ(nuclear[41][1], 4.5);
+  EXPECT_EQ(magnetic[41][1], 1.0);
+  EXPECT_NE(job.script.find("'depth profile (VreloBag.dat, iteration 4)'"), std::string::npos);
+
+  const std::string table = profile_table_text(*in.profile, "film.ent");
+  EXPECT_EQ(table.substr(0, table.find('\n')),
+            "# depth[A] nuclear magnetic   (1e-6 A^-2; film.ent)");
+  EXPECT_NE(table.find("\n0.5 4.5 1\n"), std::string::npos);
+  EXPECT_NE(table.find("\n10.0 3.25 0.5\n"), std::string::npos);  // half way on the interface
 }
 
 }  // namespace

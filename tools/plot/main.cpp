@@ -5,6 +5,11 @@
 // the output.  Only when gnuplot succeeds is that file renamed to the output
 // name, so a failed run never leaves a partial picture under it.
 //
+// With the entry file, the model of the fit is rebuilt: the entry file with the
+// values of the last block of the results file (the same in-memory update that
+// tessaline-entry writes), read by the program's own reader.  It gives the
+// residuals at the data's own angles and the depth profile.
+//
 // Exit status: 0 picture written, 1 unusable input or gnuplot failure, 2 bad
 // command line.  The gnuplot program is taken from the PATH, or from the
 // environment variable TESSALINE_GNUPLOT when that is set.
@@ -19,9 +24,16 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/driver.hpp"
+#include "driver/entry_update.hpp"
+#include "model/profile.hpp"
+#include "report/readers.hpp"
 #include "tools/plot/plot_data.hpp"
 #include "tools/plot/plot_script.hpp"
 
@@ -133,26 +145,85 @@ void run_gnuplot(const std::string& script) {
   }
 }
 
+// The model of the fit: the entry file, with the values of `block` when there
+// is one, in tables with the collimation kernel built.
+std::unique_ptr<tessaline::Tables> fitted_model(const std::string& entry,
+                                                const tessaline::ResultsBlock* block) {
+  std::string text = tessaline::read_entry_bytes(entry);
+  if (block != nullptr) {
+    text = tessaline::update_entry_text(text, entry, *block, std::string(kResultsFile)).text;
+  }
+  auto t = tessaline::make_tables();
+  t->pi = tessaline::kPi;
+  tessaline::textio::OutStream quiet;  // never opened: the echo is dropped
+  std::istringstream in(text);
+  tessaline::read_entry_file(*t, in, entry, quiet);
+  tessaline::build_collimation(*t);
+  return t;
+}
+
+std::string profile_source(const std::string& entry, const tessaline::ResultsBlock* block) {
+  if (block == nullptr) return entry;
+  return std::string(kResultsFile) + ", iteration " + std::to_string(block->iteration);
+}
+
+// Writes `text` under a hidden name beside `path`, then renames it into place.
+void write_atomically(const std::string& path, const std::string& text) {
+  const fs::path out(path);
+  const fs::path temp = (out.has_parent_path() ? out.parent_path() : fs::path(".")) /
+                        ("." + out.filename().string() + ".tmp" + std::to_string(getpid()));
+  write_text(temp.string(), text);
+  std::error_code ec;
+  fs::rename(temp, out, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    throw PlotError("cannot write " + path);
+  }
+}
+
+// --profile-table: the profile of the last results block when the working
+// directory has a results file, else of the entry file.
+int write_profile_table(const Options& o) {
+  std::optional<tessaline::ResultsFile> results;
+  if (fs::exists(std::string(kResultsFile))) {
+    results = tessaline::read_results_file(std::string(kResultsFile));
+  }
+  const tessaline::ResultsBlock* block = results ? &results->last : nullptr;
+  const auto t = fitted_model(*o.entry_file, block);
+  const auto profile = tessaline::depth_profile(tessaline::profile_media(*t, t->PARAM));
+  write_atomically(*o.profile_table,
+                   profile_table_text(profile, profile_source(*o.entry_file, block)));
+  std::cout << "tessaline-plot: depth profile (" << profile_source(*o.entry_file, block)
+            << ") written to " << *o.profile_table << "\n";
+  return 0;
+}
+
 int run(const Options& o) {
+  if (o.profile_table) return write_profile_table(o);
   const Format format = output_format(o);
 
   // Every input is read and checked before anything is created.
   PlotInput in;
+  in.fit = tessaline::read_results_file(std::string(kResultsFile));
+  std::unique_ptr<tessaline::Tables> model;
+  if (o.entry_file) model = fitted_model(*o.entry_file, &in.fit.last);
   in.data_name = o.data_file;
-  in.data = read_data_file(o.data_file, o.nn);
+  in.data = read_data_file(o.data_file, o.nn > 0 ? o.nn : model ? model->nn : 0);
   for (int c = 0; c < kChannels; ++c) {
     in.curves[static_cast<std::size_t>(c)] =
-        read_curve_file(std::string(kCurveFiles[static_cast<std::size_t>(c)]));
+        tessaline::read_curve_file(std::string(kCurveFiles[static_cast<std::size_t>(c)]));
   }
-  in.fit = read_results_file(std::string(kResultsFile));
-  if (o.entry_file) in.wavelength = read_wavelength_file(*o.entry_file);
   in.first = o.first;
   in.last = o.last;
   in.status = o.status;
-  if (!in.fit.closed) {
-    std::cerr << "tessaline-plot: warning: " << kResultsFile
-              << " has no closing line; the fit may not have finished\n";
+  if (model) {
+    in.wavelength = model->wavelength;
+    in.residuals = residuals(*model, in.data, excluded_mask(in.data.nn, o.first, o.last));
+    in.profile = tessaline::depth_profile(tessaline::profile_media(*model, model->PARAM));
+    in.profile_source = profile_source(*o.entry_file, &in.fit.last);
   }
+  const std::string note = tessaline::unfinished_note(in.fit, std::string(kResultsFile));
+  if (!note.empty()) std::cerr << "tessaline-plot: warning: " << note << "\n";
 
   const fs::path out(o.out);
   TempDir work;
@@ -188,6 +259,19 @@ int main(int argc, char** argv) {
     return 2;
   } catch (const PlotError& e) {
     std::cerr << "tessaline-plot: " << e.what() << "\n";
+    return 1;
+  } catch (const tessaline::UpdateRefused& e) {
+    std::cerr << "tessaline-plot: " << kResultsFile << " does not belong to " << *o.entry_file
+              << ": " << e.what() << "\n";
+    return 1;
+  } catch (const tessaline::InputDialogueStop& e) {
+    std::cerr << "tessaline-plot: " << *o.entry_file << " is refused by the program:";
+    for (const auto& l : e.lines()) std::cerr << "\n  " << l;
+    std::cerr << "\n";
+    return 1;
+  } catch (const tessaline::RunStop& e) {
+    std::cerr << "tessaline-plot: " << *o.entry_file << " is refused by the program: " << e.what()
+              << "\n";
     return 1;
   } catch (const std::exception& e) {
     std::cerr << "tessaline-plot: " << e.what() << "\n";

@@ -2,83 +2,18 @@
 #include "tools/plot/plot_data.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <charconv>
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
-#include <istream>
 #include <limits>
+#include <memory>
 #include <numbers>
-#include <numeric>
-#include <sstream>
+
+#include "model/model.hpp"
 
 namespace tessaline::plot {
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kAngleTolerance = 1e-9;  // relative, for "the same angle"
-
-std::string rtrim(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.pop_back();
-  return s;
-}
-
-std::string trim(const std::string& s) {
-  std::string r = rtrim(s);
-  const auto first = r.find_first_not_of(" \t");
-  return first == std::string::npos ? std::string() : r.substr(first);
-}
-
-std::string where(const std::string& name, long line) {
-  return name + ", line " + std::to_string(line);
-}
-
-// Splits a line into free-form tokens: blanks, tabs and commas separate.
-std::vector<std::string> tokens_of(const std::string& line) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (const char c : line) {
-    if (c == ' ' || c == '\t' || c == ',' || c == '\r') {
-      if (!cur.empty()) out.push_back(std::move(cur));
-      cur.clear();
-    } else {
-      cur.push_back(c);
-    }
-  }
-  if (!cur.empty()) out.push_back(std::move(cur));
-  return out;
-}
-
-// A free-form real: the whole token must be a finite number.  The Fortran
-// exponent letter D is accepted as well as E.
-std::optional<double> to_number(std::string token) {
-  for (char& c : token) {
-    if (c == 'd' || c == 'D') c = 'E';
-  }
-  if (token.empty()) return std::nullopt;
-  const char* begin = token.c_str();
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(begin, &end);
-  if (end != begin + token.size() || !std::isfinite(v)) return std::nullopt;
-  return v;
-}
-
-double number_or_throw(const std::string& token, const std::string& name, long line,
-                       const std::string& what) {
-  const auto v = to_number(token);
-  if (!v) {
-    throw PlotError(where(name, line) + ": '" + token + "' is not a number (" + what + ")");
-  }
-  return *v;
-}
-
-std::ifstream open_or_throw(const std::string& path, const std::string& what) {
-  std::ifstream in(path);
-  if (!in) throw PlotError(path + ": cannot open the " + what);
-  return in;
-}
 
 bool same_angle(double a, double b) {
   return std::abs(a - b) <= kAngleTolerance * std::max(std::abs(a), std::abs(b));
@@ -130,184 +65,14 @@ std::vector<Node> sorted_nodes(const std::vector<Node>& in) {
 // ---------------------------------------------------------------------------
 // Measured data
 
-MeasuredData read_data(std::istream& in, const std::string& name, int nn) {
-  if (nn < 0) throw PlotError("points per channel must be positive, not " + std::to_string(nn));
-  const long wanted = 4L * nn;  // 0: read to the end of the file
-  std::vector<Point> points;
-  std::array<double, 3> value{};
-  int have = 0;  // numbers of the current point found so far
-  long line_no = 0;
-  long point_line = 0;
-  std::string line;
-  while ((wanted == 0 || static_cast<long>(points.size()) < wanted) && std::getline(in, line)) {
-    ++line_no;
-    for (const std::string& tok : tokens_of(line)) {
-      if (have == 0) point_line = line_no;
-      value[static_cast<std::size_t>(have)] =
-          number_or_throw(tok, name, line_no,
-                          "point " + std::to_string(points.size() + 1) + ", number " +
-                              std::to_string(have + 1) + " of reflectivity, error, angle");
-      if (++have == 3) {
-        points.push_back({value[0], value[1], value[2]});
-        have = 0;
-        break;  // the rest of a point's last line is ignored
-      }
-    }
-  }
-  if (have != 0) {
-    throw PlotError(name + ": the file ends inside point " + std::to_string(points.size() + 1) +
-                    " (begun on line " + std::to_string(point_line) + "), which has only " +
-                    std::to_string(have) +
-                    " of its 3 numbers: the number count is not a multiple of 3");
-  }
-  if (points.empty()) throw PlotError(name + ": no measured points");
-  if (wanted > 0 && static_cast<long>(points.size()) < wanted) {
-    throw PlotError(name + ": holds " + std::to_string(points.size()) + " points, but " +
-                    std::to_string(nn) + " per channel need " + std::to_string(wanted));
-  }
-  if (points.size() % kChannels != 0) {
-    throw PlotError(name + ": holds " + std::to_string(points.size()) +
-                    " points, which do not divide into four channels");
-  }
-  MeasuredData d;
-  d.nn = static_cast<int>(points.size() / kChannels);
-  for (int c = 0; c < kChannels; ++c) {
-    const auto first = points.begin() + static_cast<long>(c) * d.nn;
-    d.channel[static_cast<std::size_t>(c)].assign(first, first + d.nn);
+MeasuredData read_data_file(const std::string& path, int nn) {
+  MeasuredData d = read_measured_points(path, nn);
+  if (d.bad_channel != 0) {
+    throw PlotError(path + ": Error bar for point " + std::to_string(d.bad_point) + " at " +
+                    std::string(kChannelNames[static_cast<std::size_t>(d.bad_channel - 1)]) +
+                    " is zero or negative!");
   }
   return d;
-}
-
-MeasuredData read_data_file(const std::string& path, int nn) {
-  std::ifstream in = open_or_throw(path, "data file");
-  return read_data(in, path, nn);
-}
-
-// ---------------------------------------------------------------------------
-// Model curves
-
-Curve read_curve(std::istream& in, const std::string& name) {
-  Curve curve;
-  std::string line;
-  long line_no = 0;
-  while (std::getline(in, line)) {
-    ++line_no;
-    const auto tok = tokens_of(line);
-    if (tok.empty()) continue;
-    if (tok.size() < 2) {
-      throw PlotError(where(name, line_no) + ": one number where angle and intensity are expected");
-    }
-    curve.push_back({number_or_throw(tok[0], name, line_no, "angle"),
-                     number_or_throw(tok[1], name, line_no, "model intensity")});
-  }
-  if (static_cast<int>(curve.size()) != kCurveLines) {
-    throw PlotError(name + ": holds " + std::to_string(curve.size()) + " lines, expected " +
-                    std::to_string(kCurveLines));
-  }
-  return curve;
-}
-
-Curve read_curve_file(const std::string& path) {
-  std::ifstream in = open_or_throw(path, "model-curve file");
-  return read_curve(in, path);
-}
-
-// ---------------------------------------------------------------------------
-// Results file
-
-FitSummary read_results(std::istream& in, const std::string& name) {
-  const std::string stars = " " + std::string(73, '*');
-  const std::string percents(73, '%');
-  const std::string chi_label = "   hi_sq.norm: ";
-  FitSummary s;
-  bool block_has_chi = false;
-  bool expect_title = false;
-  std::string line;
-  long line_no = 0;
-  while (std::getline(in, line)) {
-    ++line_no;
-    line = rtrim(line);
-    if (expect_title) {
-      expect_title = false;
-      if (line.size() < 12 || line.compare(4, 8, " iterate") != 0) {
-        throw PlotError(where(name, line_no) +
-                        ": a block of asterisks without its title line (I4 and \" iterate\")");
-      }
-      const std::string field = trim(line.substr(0, 4));
-      int iter = -1;
-      const auto r = std::from_chars(field.data(), field.data() + field.size(), iter);
-      s.last_iteration = (r.ec == std::errc() && r.ptr == field.data() + field.size()) ? iter : -1;
-      continue;
-    }
-    if (line == stars) {
-      if (s.blocks > 0 && !block_has_chi) {
-        throw PlotError(name + ": the block of iteration " + std::to_string(s.last_iteration) +
-                        " has no hi_sq.norm line");
-      }
-      ++s.blocks;
-      block_has_chi = false;
-      expect_title = true;
-      s.closed = false;
-      continue;
-    }
-    if (s.blocks > 0 && line.rfind(chi_label, 0) == 0) {
-      block_has_chi = true;
-      s.chi_sq_text = trim(line.substr(chi_label.size()));
-      s.chi_sq = to_number(s.chi_sq_text);
-      continue;
-    }
-    if (trim(line) == percents) s.closed = true;
-  }
-  if (s.blocks == 0) throw PlotError(name + ": no iteration block (line of 73 '*') found");
-  if (expect_title) throw PlotError(name + ": the file ends after a line of asterisks");
-  if (!block_has_chi) {
-    throw PlotError(name + ": the last block (iteration " + std::to_string(s.last_iteration) +
-                    ") has no hi_sq.norm line");
-  }
-  return s;
-}
-
-FitSummary read_results_file(const std::string& path) {
-  std::ifstream in = open_or_throw(path, "results file");
-  return read_results(in, path);
-}
-
-// ---------------------------------------------------------------------------
-// Entry file
-
-double read_wavelength(std::istream& in, const std::string& name) {
-  // The head of an entry file: Pi(x), Pi(y), Pi(z) with marks, a separator,
-  // Pf(x), Pf(y), Pf(z) with marks, a separator, then the wavelength.  V is a
-  // value line, M a mark line, S a separator; only value lines skip blank lines.
-  constexpr std::string_view kWalk = "VMVMVMSVMVMVMSV";
-  std::string line;
-  long line_no = 0;
-  double value = 0;
-  for (std::size_t item = 0; item < kWalk.size(); ++item) {
-    const bool is_value = kWalk[item] == 'V';
-    std::vector<std::string> tok;
-    do {
-      if (!std::getline(in, line)) {
-        throw PlotError(name + ": the file ends before the wavelength (item " +
-                        std::to_string(item + 1) + " of the entry file's head)");
-      }
-      ++line_no;
-      tok = tokens_of(line);
-    } while (is_value && tok.empty());
-    if (is_value) {
-      value = number_or_throw(tok[0], name, line_no,
-                              item + 1 == kWalk.size() ? "wavelength" : "polarization component");
-    }
-  }
-  if (!(value > 0)) {
-    throw PlotError(where(name, line_no) + ": the wavelength must be positive, not " + line);
-  }
-  return value;
-}
-
-double read_wavelength_file(const std::string& path) {
-  std::ifstream in = open_or_throw(path, "entry file");
-  return read_wavelength(in, path);
 }
 
 // ---------------------------------------------------------------------------
@@ -459,6 +224,25 @@ LogRange log_range(const std::vector<Point>& data, const Curve& model) {
   LogRange r{std::pow(10.0, std::floor(std::log10(lo))), std::pow(10.0, std::ceil(std::log10(hi)))};
   if (!(r.hi > r.lo)) r.hi = r.lo * 10.0;  // a single value that is a power of ten
   return r;
+}
+
+ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
+                           const std::vector<bool>& excluded) {
+  ChannelResiduals out;
+  auto work = std::make_unique<ModelWork>();
+  Table<double, 2> X;
+  for (int c = 0; c < kChannels; ++c) {
+    const auto& points = data.channel[static_cast<std::size_t>(c)];
+    X(2) = c + 1;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      X(1) = points[i].theta;
+      const double model = FUNCT(t, *work, X);
+      out[static_cast<std::size_t>(c)].push_back({points[i].theta,
+                                                  (points[i].R - model) / points[i].sigma,
+                                                  i < excluded.size() && excluded[i]});
+    }
+  }
+  return out;
 }
 
 }  // namespace tessaline::plot

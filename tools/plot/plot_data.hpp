@@ -1,22 +1,22 @@
-// Data preparation for tessaline-plot: readers for the files a fit leaves in the
-// working directory (measured points, the four model curves, the results file,
-// and the wavelength line of the entry file) and the small computations the
-// picture needs (spin asymmetry with its error, Q scale, excluded points, ranges
-// for a logarithmic intensity axis).
+// Data preparation for tessaline-plot: the small computations the picture needs
+// (spin asymmetry with its error, Q scale, excluded points, ranges for a
+// logarithmic intensity axis, normalized residuals of the fit).
 //
-// Everything here is independent of the fitting program's libraries: the files
-// are read as plain text.  A reader that meets a file it cannot use throws
-// PlotError with a message that names the file and what was wrong; nothing here
-// prints.  Storage is ordinary std::vector, sized by what the files hold.
+// The files are read with the project's own readers (data and entry files from
+// the driver, results and curve files from the report library), which throw
+// textio::TextError; what the picture itself cannot use throws PlotError.
+// Nothing here prints.  Storage is ordinary std::vector, sized by the data.
 #pragma once
 
 #include <array>
-#include <iosfwd>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "driver/driver.hpp"
+#include "report/readers.hpp"
 
 namespace tessaline::plot {
 
@@ -31,59 +31,17 @@ inline constexpr std::array<std::string_view, kChannels> kChannelNames = {"UU", 
 inline constexpr std::array<std::string_view, kChannels> kCurveFiles = {
     "VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"};
 inline constexpr std::string_view kResultsFile = "VreloBag.dat";
-inline constexpr int kCurveLines = 200;  // angles per model curve
 inline constexpr int kIterationLimit = 200;
 
-// One measured point: reflectivity, its error bar (one standard deviation) and
-// the glancing angle in rad.
-struct Point {
-  double R = 0;
-  double sigma = 0;
-  double theta = 0;
-};
+using Point = MeasuredPoint;
+using tessaline::Curve;
+using tessaline::CurvePoint;
+using tessaline::MeasuredData;
 
-struct MeasuredData {
-  int nn = 0;  // points per channel
-  std::array<std::vector<Point>, kChannels> channel;
-};
-
-// Reads the measured points in free form: numbers separated by blanks, tabs,
-// commas or line ends; a point's three numbers may spread over several lines and
-// numbers after the third on a point's last line are ignored.  With nn > 0
-// exactly 4*nn points are read and the rest of the file is left unread; with
-// nn == 0 the whole file is read and the number of points must divide by four.
-// `name` is used in messages only.
-MeasuredData read_data(std::istream& in, const std::string& name, int nn);
+// The measured points of a data file, as the program reads them: 4*nn points,
+// or with nn = 0 every point of the file.  A point whose error bar is below
+// 1e-30 is refused with the program's words.
 MeasuredData read_data_file(const std::string& path, int nn);
-
-// One line of a model-curve file: angle in rad and model intensity.
-struct CurvePoint {
-  double theta = 0;
-  double y = 0;
-};
-using Curve = std::vector<CurvePoint>;
-
-// Reads a model-curve file: exactly kCurveLines non-blank lines of two numbers.
-Curve read_curve(std::istream& in, const std::string& name);
-Curve read_curve_file(const std::string& path);
-
-// What the picture's title needs from the results file.
-struct FitSummary {
-  int blocks = 0;                // iteration blocks found
-  int last_iteration = -1;       // -1 when the I4 field was not a number
-  std::string chi_sq_text;       // the E9.4 field as written, e.g. ".1234E+01"
-  std::optional<double> chi_sq;  // empty when the field is asterisks
-  bool closed = false;           // the closing line of 73 '%' was found
-};
-
-FitSummary read_results(std::istream& in, const std::string& name);
-FitSummary read_results_file(const std::string& path);
-
-// Wavelength in A from an entry file: the fifteenth item of its walk (six value
-// and mark pairs around two separators), i.e. line 15 of a file without blank
-// lines.  Blank lines in front of a value line are skipped, as the program does.
-double read_wavelength(std::istream& in, const std::string& name);
-double read_wavelength_file(const std::string& path);
 
 // Momentum transfer Q = 4 pi sin(theta) / lambda in 1/A, and its inverse.
 double q_from_angle(double theta, double lambda);
@@ -138,5 +96,20 @@ struct LogRange {
   double hi = 0;
 };
 LogRange log_range(const std::vector<Point>& data, const Curve& model);
+
+// Normalized residual (R - model) / sigma of one measured point, with the model
+// value FUNCT at the point's own angle.
+struct Residual {
+  double theta = 0;
+  double r = 0;
+  bool excluded = false;
+};
+using ChannelResiduals = std::array<std::vector<Residual>, kChannels>;
+
+// Residuals of every measured point for the parameters in t.PARAM; `t` holds the
+// model settings of the entry file with its collimation kernel built.
+// `excluded` is the mask of excluded_mask() for the channel length.
+ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
+                           const std::vector<bool>& excluded);
 
 }  // namespace tessaline::plot

@@ -78,6 +78,7 @@ struct Series {
 constexpr const char* kDataColour = "#1f4e9c";
 constexpr const char* kExcludedColour = "#a8a8a8";
 constexpr const char* kFitColour = "#d62728";
+constexpr const char* kMagneticColour = "#e08000";
 
 // Points with error bars; `pt` 7 is a filled circle, 11 a triangle pointing
 // down, drawn a little larger because it sits on the axis.
@@ -99,6 +100,40 @@ std::string plot_command(const std::string& dir, const std::vector<Series*>& ser
   return cmd + "\n";
 }
 
+// A strip of normalized residuals under a channel panel: guide lines at 0,
+// +/-1 and +/-3, points kept in the fit and excluded points in grey.  The
+// vertical range is symmetric and shows at least +/-4.
+void residual_strip(std::ostringstream& gp, PlotJob& job, const std::string& dir,
+                    const std::string& ch, const std::vector<Residual>& res, double x, double y,
+                    double h) {
+  Series kept{ch + "_residuals.dat", "1:2",
+              "with points pt 7 ps 0.5 lc rgb '" + std::string(kDataColour) + "'"};
+  Series excl{ch + "_residuals_excluded.dat", "1:2",
+              "with points pt 7 ps 0.5 lc rgb '" + std::string(kExcludedColour) + "'"};
+  double reach = 4.0;
+  for (const Residual& r : res) {
+    (r.excluded ? excl : kept).row({r.theta * kMrad, r.r, r.theta});
+    if (std::isfinite(r.r)) reach = std::max(reach, 1.1 * std::abs(r.r));
+  }
+  gp << "set origin " << num(x) << "," << num(y) << "\n"
+     << "set size 0.5," << num(h) << "\n"
+     << "unset title\nunset x2tics\nunset x2label\nset xtics mirror\n"
+     << "set format x '%g'\nset xlabel 'glancing angle [mrad]'\n"
+     << "set tmargin 0.5\nset bmargin -1\n"
+     << "unset logscale y\nset format y '%g'\n"
+     << (reach <= 6 ? "set ytics 3\n" : "set ytics autofreq\n") << "set yrange [" << num(-reach)
+     << ":" << num(reach) << "]\n"
+     << "set ylabel '(R - fit) / error'\n"
+     << plot_command(dir, {&excl, &kept},
+                     "0 with lines lc rgb '#808080', "
+                     "1 with lines dt 2 lc rgb '#808080', -1 with lines dt 2 lc rgb '#808080', "
+                     "3 with lines dt 3 lc rgb '#808080', -3 with lines dt 3 lc rgb '#808080'")
+     << "set ytics autofreq\n";
+  for (Series* s : {&kept, &excl}) {
+    if (!s->empty) job.files.push_back({s->file, s->rows.str()});
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -107,15 +142,23 @@ std::string plot_command(const std::string& dir, const std::vector<Series*>& ser
 std::string usage() {
   return "usage: tessaline-plot DATAFILE [--entry FILE] [--exclude FIRST LAST] [--nn N]\n"
          "                      [--out FILE] [--format png|svg|pdf] [--status N] [--size WxH]\n"
+         "       tessaline-plot --entry FILE --profile-table FILE\n"
          "Draws the measured points of DATAFILE with the fitted curves of the last fit in\n"
          "the working directory (VreloFunct??.dat, VreloBag.dat).\n"
-         "  --entry FILE         entry file of the fit; its wavelength adds a Q axis\n"
+         "  --entry FILE         entry file of the fit: a Q axis from its wavelength, the\n"
+         "                       normalized residuals of every channel and the depth\n"
+         "                       profile, with the values of the last block of VreloBag.dat\n"
          "  --exclude FIRST LAST points excluded at the start and end of every channel\n"
-         "  --nn N               points per channel (default: data points / 4)\n"
+         "  --nn N               points per channel (default: from --entry, else the data\n"
+         "                       points / 4)\n"
+         "  --profile-table FILE write the depth profile (columns depth[A] nuclear magnetic,\n"
+         "                       1e-6 A^-2, every 0.5 A) to FILE instead of a picture; from\n"
+         "                       the last block of VreloBag.dat when there is one, else\n"
+         "                       from the entry file\n"
          "  --out FILE           picture file (default fit.png)\n"
          "  --format F           png, svg or pdf (default: from the extension of --out)\n"
          "  --status N           end status of the fit (1, -1, -2, -3) for the title\n"
-         "  --size WxH           picture size in pixels (default 1200x1400)\n";
+         "  --size WxH           picture size in pixels (default 1200x1600)\n";
 }
 
 Options parse_options(const std::vector<std::string>& args) {
@@ -131,6 +174,8 @@ Options parse_options(const std::vector<std::string>& args) {
       o.help = true;
     } else if (a == "--entry") {
       o.entry_file = value("a file name");
+    } else if (a == "--profile-table") {
+      o.profile_table = value("a file name");
     } else if (a == "--exclude") {
       o.first = to_int(value("two counts"), "--exclude FIRST");
       o.last = to_int(value("two counts"), "--exclude LAST");
@@ -175,7 +220,8 @@ Options parse_options(const std::vector<std::string>& args) {
       throw UsageError("more than one data file: " + o.data_file + ", " + a);
     }
   }
-  if (!have_data && !o.help) throw UsageError("no data file given");
+  if (o.profile_table && !o.entry_file) throw UsageError("--profile-table needs --entry");
+  if (!have_data && !o.help && !o.profile_table) throw UsageError("no data file given");
   return o;
 }
 
@@ -207,15 +253,16 @@ std::string status_message(int status) {
   }
 }
 
-std::vector<std::string> plot_title(const std::string& data_name, const FitSummary& fit,
+std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile& fit,
                                     std::optional<int> status) {
+  const ResultsBlock& last = fit.last;
   std::string head = data_name + "  -  ";
-  head += fit.last_iteration >= 0 ? "iteration " + std::to_string(fit.last_iteration)
-                                  : std::string("iteration number unreadable");
+  head += last.iteration >= 0 ? "iteration " + std::to_string(last.iteration)
+                              : std::string("iteration number unreadable");
   head += ", hi_sq.norm = ";
-  head += fit.chi_sq ? fmt_g(*fit.chi_sq, 4) : fit.chi_sq_text;
+  head += last.chi_sq ? fmt_g(*last.chi_sq, 4) : last.chi_sq_text;
   // The status message -3 says the same as the note; it is not repeated.
-  if (fit.last_iteration == kIterationLimit && status != -3) head += "  (iteration limit)";
+  if (last.iteration == kIterationLimit && status != -3) head += "  (iteration limit)";
   std::vector<std::string> lines{head};
   if (status) {
     const std::string m = status_message(*status);
@@ -225,6 +272,16 @@ std::vector<std::string> plot_title(const std::string& data_name, const FitSumma
     lines.push_back("results file has no closing line: the fit may not have finished");
   }
   return lines;
+}
+
+std::string profile_table_text(const DepthProfile& p, const std::string& source) {
+  std::string text = "# depth[A] nuclear magnetic   (1e-6 A^-2; " + source + ")\n";
+  char buf[96];
+  for (const ProfilePoint& q : p.points) {
+    std::snprintf(buf, sizeof buf, "%.1f %.6g %.6g\n", q.depth, q.nuclear, q.magnetic);
+    text += buf;
+  }
+  return text;
 }
 
 std::string gnuplot_quote(const std::string& s) {
@@ -255,15 +312,21 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
 
   // Vertical layout in canvas units: the title lines and a legend line at the
   // top (font sizes are fixed, so their share depends on the height), then two
-  // rows of two channel panels and the asymmetry panel across the bottom.
+  // rows of two channel panels, each with its strip of residuals when there
+  // are residuals, and the bottom row: the asymmetry, beside the depth profile
+  // when there is one.
   const std::vector<std::string> title = plot_title(in.data_name, in.fit, in.status);
   const double title_h = (22.0 * static_cast<double>(title.size()) + 12.0) / height;
   const double legend_h = 44.0 / height;  // room for the key to wrap onto two rows
   const double top = std::max(0.5, 1.0 - title_h - legend_h);
-  const double asym_h = 0.36 * top;
-  const double row_h = 0.32 * top;
+  const bool strips = in.residuals.has_value();
+  const double bottom_h = (strips || in.profile ? 0.28 : 0.36) * top;
+  const double strip_h = strips ? 0.10 * top : 0.0;
+  const double row_h = (strips ? 0.26 : 0.32) * top;
+  const double row2 = bottom_h + strip_h;      // bottom of the UD, DU panels
+  const double row1 = row2 + row_h + strip_h;  // bottom of the UU, DD panels
   const std::array<std::array<double, 2>, kChannels> origin = {
-      {{0.0, asym_h + row_h}, {0.5, asym_h + row_h}, {0.0, asym_h}, {0.5, asym_h}}};
+      {{0.0, row1}, {0.5, row1}, {0.0, row2}, {0.5, row2}}};
 
   std::ostringstream gp;
   gp << "# tessaline-plot: measured reflectivity, fitted curves and spin asymmetry.\n";
@@ -296,24 +359,29 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
      << "set grid lc rgb '#e0e0e0'\n"
      << "unset key\n"
      << "set xrange [0:" << num(x_max) << "]\n"
-     << "set xtics nomirror\nset mxtics\n"
-     << "set xlabel 'glancing angle [mrad]'\n";
+     << "set mxtics\n";
+  // The angle axes: Q on top when the wavelength is known.  Q = 4 pi sin(theta)
+  // / lambda is not linear in theta: the second axis gets round Q values placed
+  // at their exact angles.
+  std::ostringstream angle_axes;
+  angle_axes << "set xrange [0:" << num(x_max) << "]\n"
+             << "set xlabel 'glancing angle [mrad]'\nset format x '%g'\n";
   if (in.wavelength) {
-    // Q = 4 pi sin(theta) / lambda is not linear in theta: the second axis gets
-    // round Q values placed at their exact angles.
     const double lambda = *in.wavelength;
-    gp << "set x2range [0:" << num(x_max) << "]\n"
-       << "set x2label 'Q [1/A]   (wavelength " << fmt_g(lambda, 6) << " A)'\n"
-       << "set x2tics (";
+    angle_axes << "set xtics nomirror\nset x2range [0:" << num(x_max) << "]\n"
+               << "set x2label 'Q [1/A]   (wavelength " << fmt_g(lambda, 6) << " A)'\n"
+               << "set x2tics (";
     const auto ticks = nice_ticks(0.0, q_from_angle(x_max / kMrad, lambda), 6);
     for (std::size_t k = 0; k < ticks.size(); ++k) {
-      if (k > 0) gp << ", ";
-      gp << gnuplot_quote(fmt_g(ticks[k], 6)) << " " << num(kMrad * angle_from_q(ticks[k], lambda));
+      if (k > 0) angle_axes << ", ";
+      angle_axes << gnuplot_quote(fmt_g(ticks[k], 6)) << " "
+                 << num(kMrad * angle_from_q(ticks[k], lambda));
     }
-    gp << ")\n";
+    angle_axes << ")\n";
   } else {
-    gp << "unset x2tics\nset xtics mirror\n";
+    angle_axes << "unset x2tics\nunset x2label\nset xtics mirror\n";
   }
+  const std::string no_q_axis = "unset x2tics\nunset x2label\nset xtics mirror\n";
 
   PlotJob job;
   bool any_excluded = false;
@@ -361,15 +429,23 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
     any_nonpositive_excluded = any_nonpositive_excluded || !zero_excl.empty;
 
     gp << "\n# channel " << ch << "\n"
-       << "set origin " << num(origin[cu][0]) << "," << num(origin[cu][1]) << "\n"
+       << angle_axes.str() << "set origin " << num(origin[cu][0]) << "," << num(origin[cu][1])
+       << "\n"
        << "set size 0.5," << num(row_h) << "\n"
        << "set title '" << ch << "'\n"
        << "set logscale y\nset format y '1e%L'\n"
        << "set yrange [" << num(range.lo) << ":" << num(range.hi) << "]\n"
-       << "set ylabel 'reflectivity'\n"
-       << plot_command(dir, {&excl, &zero_excl, &measured, &zero, &fit}, "");
+       << "set ylabel 'reflectivity'\n";
+    // With a strip of residuals below, the panel leaves its angle labels to it.
+    if (strips) gp << "set format x ''\nunset xlabel\nset bmargin 0.5\n";
+    gp << plot_command(dir, {&excl, &zero_excl, &measured, &zero, &fit}, "");
     for (Series* s : {&measured, &excl, &zero, &zero_excl, &fit}) {
       if (!s->empty) job.files.push_back({s->file, s->rows.str()});
+    }
+    if (strips) {
+      residual_strip(gp, job, dir, ch, (*in.residuals)[cu], origin[cu][0], origin[cu][1] - strip_h,
+                     strip_h);
+      gp << "set bmargin -1\nset tmargin -1\n";
     }
   }
 
@@ -385,7 +461,8 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
     a_fit.row({p.theta * kMrad, p.y});
   }
   gp << "\n# spin asymmetry\n"
-     << "set origin 0,0\nset size 1," << num(asym_h) << "\n"
+     << angle_axes.str() << "set origin 0,0\nset size " << (in.profile ? "0.5," : "1,")
+     << num(bottom_h) << "\n"
      << "set title 'spin asymmetry (UU - DD) / (UU + DD)'\n"
      << "unset logscale y\nset format y '%g'\n"
      // Autoscaled, but a few huge error bars must not squash the curve.
@@ -394,6 +471,38 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
      << plot_command(dir, {&a_excl, &a_data, &a_fit}, "0 with lines dt 2 lc rgb '#808080' notitle");
   for (Series* s : {&a_data, &a_excl, &a_fit}) {
     if (!s->empty) job.files.push_back({s->file, s->rows.str()});
+  }
+
+  if (in.profile) {
+    Series nuclear{"profile_nuclear.dat", "1:2",
+                   std::string("with lines lw 2 lc rgb '") + kDataColour + "'"};
+    Series magnetic{"profile_magnetic.dat", "1:2",
+                    "with lines lw 2 dt 2 lc rgb '" + std::string(kMagneticColour) + "'"};
+    // The vertical range leaves room above the curves for the key.
+    double lo = 0;
+    double hi = 0;
+    for (const ProfilePoint& q : in.profile->points) {
+      nuclear.row({q.depth, q.nuclear});
+      magnetic.row({q.depth, q.magnetic});
+      lo = std::min({lo, q.nuclear, q.magnetic});
+      hi = std::max({hi, q.nuclear, q.magnetic});
+    }
+    if (!(hi > lo)) hi = lo + 1;
+    const double pad = 0.05 * (hi - lo);
+    gp << "\n# depth profile\n"
+       << no_q_axis << "set origin 0.5,0\nset size 0.5," << num(bottom_h) << "\n"
+       << "set title " << gnuplot_quote("depth profile (" + in.profile_source + ")") << "\n"
+       << "set xrange [*:*]\nset autoscale xfix\nset format x '%g'\n"
+       << "set yrange [" << num(lo - pad) << ":" << num(hi + 6 * pad) << "]\nset format y '%g'\n"
+       << "set xlabel 'depth below the surface [A]   (vacuum left, substrate right)'\n"
+       << "set ylabel 'SLD [1e-6 1/A^2]'\n"
+       << "set key top right opaque box\n"
+       << "plot " << gnuplot_quote(dir + "/" + nuclear.file) << " using 1:2 " << nuclear.style
+       << " title 'nuclear Re{Nb}', \\\n     " << gnuplot_quote(dir + "/" + magnetic.file)
+       << " using 1:2 " << magnetic.style << " title 'magnetic Np <cos(delta_gamma)>'\n"
+       << "set key noopaque nobox\nunset key\n";
+    job.files.push_back({nuclear.file, nuclear.rows.str()});
+    job.files.push_back({magnetic.file, magnetic.rows.str()});
   }
 
   // One legend for all panels, under the title: an empty plot whose key stands

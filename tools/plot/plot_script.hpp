@@ -1,19 +1,23 @@
 // The picture of a fit as gnuplot input: command-line options of tessaline-plot,
-// the title, the data files of the five panels and the gnuplot script that draws
-// them.  Nothing here touches the file system; the front end (main.cpp) writes
-// the texts into a temporary directory and runs gnuplot on them.
+// the title, the data files of the panels and the gnuplot script that draws
+// them, and the depth profile as a text table.  Nothing here touches the file
+// system; the front end (main.cpp) writes the texts into a temporary directory
+// and runs gnuplot on them.
 //
 // Layout: four panels of reflectivity against glancing angle in mrad (UU, DD
 // on the first row, UD, DU on the second) with a logarithmic intensity axis,
-// measured points with error bars under the fitted curve, and below them one
-// wide panel of the spin asymmetry (UU - DD)/(UU + DD) of data and model.  With
-// a wavelength every panel gets a second x axis on top with Q in 1/A.
+// measured points with error bars under the fitted curve, and below them the
+// spin asymmetry (UU - DD)/(UU + DD) of data and model.  With a wavelength every
+// angle axis gets a second axis on top with Q in 1/A.  With the model of the fit
+// (the entry file), every channel panel gets a strip of normalized residuals
+// under it and the asymmetry shares the bottom row with the depth profile.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "model/profile.hpp"
 #include "tools/plot/plot_data.hpp"
 
 namespace tessaline::plot {
@@ -27,16 +31,17 @@ class UsageError : public PlotError {
 };
 
 struct Options {
-  std::string data_file;
+  std::string data_file;  // empty only with profile_table
   std::optional<std::string> entry_file;
-  int first = 0;  // points excluded at the start of every channel
-  int last = 0;   // points excluded at the end of every channel
-  int nn = 0;     // points per channel; 0: from the data file
+  std::optional<std::string> profile_table;  // write the depth profile here, no picture
+  int first = 0;                             // points excluded at the start of every channel
+  int last = 0;                              // points excluded at the end of every channel
+  int nn = 0;                                // points per channel; 0: from the data file
   std::string out = "fit.png";
   std::optional<Format> format;  // from --format, else from the extension of `out`
   std::optional<int> status;     // the fit's end status, 1, -1, -2 or -3
   int width = 1200;              // pixels (pdf: hundredths of an inch)
-  int height = 1400;
+  int height = 1600;
   bool help = false;
 };
 
@@ -51,18 +56,21 @@ std::string status_message(int status);
 
 // Title lines: data-file name, last iteration and normalized chi-square from
 // the results file, a note at the iteration limit, the end-status message.
-std::vector<std::string> plot_title(const std::string& data_name, const FitSummary& fit,
+std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile& fit,
                                     std::optional<int> status);
 
 struct PlotInput {
   std::string data_name;
   MeasuredData data;
   std::array<Curve, kChannels> curves;
-  FitSummary fit;
+  ResultsFile fit;
   std::optional<double> wavelength;  // A
   int first = 0;
   int last = 0;
   std::optional<int> status;
+  std::optional<ChannelResiduals> residuals;
+  std::optional<DepthProfile> profile;
+  std::string profile_source;  // where the profile's values come from
 };
 
 struct TextFile {
@@ -79,6 +87,10 @@ struct PlotJob {
 // data files will be written to; `output` is the file gnuplot writes.
 PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::string& output,
                    Format format, int width, int height);
+
+// The depth profile as text: a comment line naming the source, then one line
+// per grid point with the columns depth[A] nuclear magnetic (1e-6 A^-2).
+std::string profile_table_text(const DepthProfile& p, const std::string& source);
 
 // A text as a gnuplot single-quoted string (no escapes are processed inside).
 std::string gnuplot_quote(const std::string& s);

@@ -1,0 +1,234 @@
+// Replacing the free values of an entry file by fitted values, in place.
+//
+// The entry-file reader records the line, byte column and length of every
+// value's number token in the raw file, so the new text is the old one with
+// those byte ranges replaced and nothing else touched.  The result is read back
+// with the same reader and every replaced value compared with the block, so a
+// splice that went wrong can never reach a file.
+#include "driver/entry_update.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "driver/driver.hpp"
+#include "model/model.hpp"
+
+namespace tessaline {
+namespace {
+
+std::string trimmed(std::string_view s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return "";
+  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
+}
+
+// The value of slot i as the monitor prints it.
+std::string monitor_value(const Tables& t, const ParamVector& PARAM, int i) {
+  return trimmed(textio::fmt_E(PARAM(i) / t.SCALE(i), 14, 6));
+}
+
+// A value of the results file as the monitor prints it (the same text for a
+// file the monitor wrote; a hand-edited field is brought to that form).
+std::string monitor_value(const ResultsParameter& p) {
+  return p.value ? trimmed(textio::fmt_E(*p.value, 14, 6)) : p.value_text;
+}
+
+// Decimal places between the monitor's unit and the entry file's: the
+// scattering-length densities are printed in A^-2 and written in 1e-6 A^-2,
+// alpha_0 is printed in rad and written in mrad.
+int entry_unit_shift(const Tables& t, int i) {
+  if (t.SCALE(i) != 1) return 6;
+  if (i == 6 * t.nlay + kAlpha0) return 3;
+  return 0;
+}
+
+struct Splice {
+  std::size_t offset;
+  std::size_t length;
+  std::string text;
+};
+
+struct ReadEntry {
+  std::unique_ptr<Tables> t = make_tables();
+  std::unique_ptr<EntrySources> sources = std::make_unique<EntrySources>();
+};
+
+ReadEntry read_entry_text(const std::string& text, const std::string& name) {
+  ReadEntry e;
+  e.t->pi = kPi;
+  std::istringstream in(text);
+  textio::OutStream quiet;  // never opened: the echo is dropped
+  read_entry_file(*e.t, in, name, quiet, e.sources.get());
+  return e;
+}
+
+constexpr std::size_t kMaxEntryBytes = std::size_t{64} << 20;
+
+}  // namespace
+
+std::string read_entry_bytes(const std::string& name) {
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    throw textio::TextError("entry file \"" + name + "\" is a directory, not a file");
+  }
+  std::ifstream in(name, std::ios::binary);
+  if (!in) {
+    throw textio::TextError("entry file \"" + name +
+                            "\" cannot be opened: " + std::strerror(errno));
+  }
+  std::string text;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxEntryBytes) {
+      throw textio::TextError("entry file \"" + name + "\" is larger than " +
+                              std::to_string(kMaxEntryBytes >> 20) + " MiB");
+    }
+  }
+  if (in.bad()) throw textio::TextError("entry file \"" + name + "\" cannot be read");
+  return text;
+}
+
+std::string shift_decimal(std::string_view number, int shift) {
+  std::string s = trimmed(number);
+  std::string sign;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    if (s[0] == '-') sign = "-";
+    s.erase(0, 1);
+  }
+  // Mantissa digits and the place of the point among them.
+  std::string digits;
+  int point = -1;
+  std::size_t i = 0;
+  for (; i < s.size(); ++i) {
+    if (s[i] >= '0' && s[i] <= '9') {
+      digits.push_back(s[i]);
+    } else if (s[i] == '.' && point < 0) {
+      point = static_cast<int>(digits.size());
+    } else {
+      break;
+    }
+  }
+  if (point < 0) point = static_cast<int>(digits.size());
+  int exponent = 0;
+  if (i < s.size()) {
+    std::size_t j = i;
+    if (s[j] == 'E' || s[j] == 'e' || s[j] == 'D' || s[j] == 'd') ++j;
+    exponent = std::stoi(s.substr(j));
+  }
+  // value = 0.digits * 10^(point + exponent); leading zeros carry nothing.
+  int place = point + exponent + shift;
+  while (digits.size() > 1 && digits[0] == '0') {
+    digits.erase(0, 1);
+    --place;
+  }
+  if (digits.find_first_not_of('0') == std::string::npos) return "0.0";
+  const int n = static_cast<int>(digits.size());
+  if (place > 0 && place <= 15) {
+    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min(place, n)));
+    if (place > n) whole.append(static_cast<std::size_t>(place - n), '0');
+    const std::string frac = place < n ? digits.substr(static_cast<std::size_t>(place)) : "0";
+    return sign + whole + "." + frac;
+  }
+  if (place <= 0 && place > -3) {
+    return sign + "0." + std::string(static_cast<std::size_t>(-place), '0') + digits;
+  }
+  return sign + digits.substr(0, 1) + "." + (n > 1 ? digits.substr(1) : "0") + "E" +
+         std::to_string(place - 1);
+}
+
+EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
+                              const ResultsBlock& block, const std::string& results_name) {
+  const ReadEntry old = read_entry_text(old_text, old_name);
+  const Tables& t = *old.t;
+  const EntrySources& src = *old.sources;
+  const std::string results_at = results_name + " (block of iteration " +
+                                 std::to_string(block.iteration) + ", line " +
+                                 std::to_string(block.line) + ")";
+
+  const int npar = static_cast<int>(block.parameters.size());
+  if (npar != t.NPAR) {
+    std::string layers = "does not fit any number of layers";
+    if (npar >= 17 && (npar - 17) % 6 == 0) layers = "nlay = " + std::to_string((npar - 17) / 6);
+    throw UpdateRefused(results_at + " holds " + std::to_string(npar) + " parameters (" + layers +
+                        "), but " + old_name + " has " + std::to_string(t.NPAR) +
+                        " (nlay = " + std::to_string(t.nlay) + ", line " +
+                        std::to_string(src.nlay.token.line) + ")");
+  }
+
+  std::vector<Splice> splices;
+  // Byte offset of the start of every line of the old text.
+  std::vector<std::size_t> line_start = {0};
+  for (std::size_t k = 0; k < old_text.size(); ++k)
+    if (old_text[k] == '\n') line_start.push_back(k + 1);
+
+  for (int i = 1; i <= t.NPAR; ++i) {
+    const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
+    const ValueSource& v = src.slot(i);
+    const std::string name = trimmed(name_view(t.PARNAM(i)));
+    const std::string where_old = old_name + " line " + std::to_string(v.token.line);
+    const std::string where_res = results_name + " line " + std::to_string(p.line);
+    if (p.name != name) {
+      throw UpdateRefused("parameter " + std::to_string(i) + ": " + where_res + " names it \"" +
+                          p.name + "\", but " + where_old + " holds \"" + name + "\"");
+    }
+    const bool fixed_old = t.STEPLIM(i) <= 0;
+    if (fixed_old) {
+      // A value fixed in both must be the same one; a value fixed only now (its
+      // mark changed since the fit) simply stays.
+      const std::string was = monitor_value(t, t.PARAM, i);
+      if (p.state == ParameterState::kFixed && monitor_value(p) != was) {
+        throw UpdateRefused("parameter " + std::to_string(i) + " (" + name + ") is fixed at " +
+                            was + " in " + where_old + " but at " + p.value_text + " in " +
+                            where_res);
+      }
+      continue;
+    }
+    if (!p.value) {
+      throw UpdateRefused(where_res + ": the value of parameter " + std::to_string(i) + " (" +
+                          name + ") is \"" + p.value_text + "\", not a number");
+    }
+    if (v.token.length == 0) {
+      throw UpdateRefused(where_old + ": the value of parameter " + std::to_string(i) + " (" +
+                          name + ") is left out with a slash; write a number there");
+    }
+    const std::size_t offset = line_start[static_cast<std::size_t>(v.token.line - 1)] +
+                               static_cast<std::size_t>(v.token.column - 1);
+    splices.push_back({offset, static_cast<std::size_t>(v.token.length),
+                       shift_decimal(p.value_text, entry_unit_shift(t, i))});
+  }
+
+  // The polarization values come first in the file but last in the vector.
+  std::sort(splices.begin(), splices.end(),
+            [](const Splice& a, const Splice& b) { return a.offset < b.offset; });
+  EntryUpdate u;
+  std::size_t at = 0;
+  for (const Splice& s : splices) {
+    u.text.append(old_text, at, s.offset - at);
+    u.text += s.text;
+    at = s.offset + s.length;
+  }
+  u.text.append(old_text, at, std::string::npos);
+  u.replaced = static_cast<int>(splices.size());
+
+  // Read back: every free value must now print as the block printed it.
+  const ReadEntry now = read_entry_text(u.text, old_name);
+  for (int i = 1; i <= t.NPAR; ++i) {
+    const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
+    const std::string back = monitor_value(*now.t, now.t->PARAM, i);
+    if (t.STEPLIM(i) > 0 && back != monitor_value(p)) {
+      throw std::logic_error("the new value of parameter " + std::to_string(i) + " reads back as " +
+                             back + ", not " + monitor_value(p));
+    }
+  }
+  return u;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,51 @@
+// The next entry file of a refinement: an entry file whose free values are
+// replaced by the values of an iteration block of the results file, in the
+// entry file's own units, with every other byte kept (marks, separators,
+// comments after the values, blank lines, line ends).
+//
+// The block belongs to the entry file when it has the same parameters under the
+// same names and every value fixed in both is the same.  The values are
+// converted on their decimal digits, so that the six significant digits the
+// results file holds come back as the same six digits.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "report/readers.hpp"
+
+namespace tessaline {
+
+// A results block that does not belong to the entry file; the message says
+// which line or parameter disagrees.
+class UpdateRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct EntryUpdate {
+  std::string text;  // the new entry file
+  int replaced = 0;  // values replaced
+};
+
+// The entry text `old_text` (read as the program reads it, under the name
+// `old_name`) with each value that it leaves free replaced by the value of the
+// same parameter in `block` of the results file `results_name`.  Values fixed
+// by the entry file stay as they are.  Throws UpdateRefused when the block does
+// not belong to the entry file, and whatever the entry-file reader throws
+// (TextError, RunStop, InputDialogueStop) when the entry file cannot be read.
+EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
+                              const ResultsBlock& block, const std::string& results_name);
+
+// The raw bytes of the entry file `name`, for update_entry_text(); at most
+// 64 MiB (the largest entry file has some 6,600 short lines).  Throws
+// textio::TextError when the file cannot be read or is larger.
+std::string read_entry_bytes(const std::string& name);
+
+// A number written as the monitor writes it (for example 0.509370E-05) times
+// 10^shift, written with the same significant digits: 0.509370E-05 shifted by
+// 6 is 5.09370.  Fixed-point notation for moderate magnitudes, else d.ddddE+x.
+std::string shift_decimal(std::string_view number, int shift);
+
+}  // namespace tessaline

@@ -1,0 +1,241 @@
+// The next entry file from a results block: the place of every value in the raw
+// bytes of the entry file, the decimal conversion into the file's units, the
+// splice that keeps every other byte, and the refusals of a block that belongs
+// to another entry file.
+//
+// The entry file is written from a template whose slots are filled with number
+// texts; the expected new file is the same template filled with the converted
+// texts, written by hand.
+#include "driver/entry_update.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "driver/driver.hpp"
+
+namespace tessaline {
+namespace {
+
+// One layer, a byte-order mark, CRLF line ends, comments after values, blank
+// lines before values, marks in both cases, an empty mark line.  {k} is the
+// value of PARAM slot k (nlay = 1: Pi(x) is slot 18).
+const char* const kTemplate =
+    "\xEF\xBB\xBF{18}   Pi(x): polarizer\r\n"
+    "f\r\n"
+    "{19}\r\n"
+    "-\r\n"
+    "{20}\r\n"
+    "F\r\n"
+    "---- analyser\r\n"
+    "{21}\r\nf\r\n{22}\r\nf\r\n{23}\r\nf\r\n"
+    "---- instrument\r\n"
+    "4.5   wavelength [A]\r\n"
+    "\r\n"
+    "150\r\n7\r\n0.1\r\n0.15\r\n"
+    "---- layers\r\n"
+    "1\r\n"
+    "---- layer 1\r\n"
+    "\r\n"
+    "  {1}, thickness [A]\r\n"
+    "-\r\n"
+    "{2}\tRe{Nb}\r\n"
+    "\r\n"
+    "{3}\r\nf\r\n{4}\r\nf\r\n{5}\r\nf\r\n"
+    "{6}\r\nfixed\r\n"
+    "---- substrate\r\n"
+    "{7}\r\nf\r\n{8}\r\nf\r\n{9}\r\nf\r\n{10}\r\nf\r\n{11}\r\nf\r\n"
+    "---- gamma\r\n"
+    "{12}  <cos gamma>\r\n- free\r\n{13}\r\nF\r\n{14}\r\nF\r\n"
+    "---- scale\r\n"
+    "{15}\r\n-\r\n{16}  alpha_0 [mrad]\r\n-\r\n{17}\r\n-\r\n"
+    "---- zero\r\n"
+    "0.0\r\n";
+
+using Values = std::map<int, std::string>;
+
+const Values kOld = {{1, "48.0"}, {2, "4.5"},     {3, "0.015"}, {4, "0.0"},   {5, "1.0"},
+                     {6, "6.0"},  {7, "2.07"},    {8, "0.0"},   {9, "0.0"},   {10, "1.0"},
+                     {11, "3.0"}, {12, "0.75"},   {13, "0.6"},  {14, "0.3"},  {15, "0.3"},
+                     {16, "0.0"}, {17, "1.0e-6"}, {18, "0.0"},  {19, "0.98"}, {20, "0.0"},
+                     {21, "0.0"}, {22, "0.97"},   {23, "0.0"}};
+
+// The free values as the results file prints them and as the new entry file
+// must hold them (densities 1e6 times larger, alpha_0 in mrad).
+const std::map<int, std::pair<std::string, std::string>> kFitted = {
+    {1, {"0.497841E+02", "49.7841"}},    {2, {"0.509370E-05", "5.09370"}},
+    {12, {"0.800583E+00", "0.800583"}},  {15, {"0.250881E+00", "0.250881"}},
+    {16, {"0.150000E-02", "1.50000"}},   {17, {"0.133700E-05", "1.33700E-6"}},
+    {19, {"-0.975000E+00", "-0.975000"}}};
+
+std::string fill(Values v) {
+  std::string s = kTemplate;
+  for (const auto& [k, text] : v) {
+    const std::string key = "{" + std::to_string(k) + "}";
+    s.replace(s.find(key), key.size(), text);
+  }
+  return s;
+}
+
+struct Read {
+  std::unique_ptr<Tables> t = make_tables();
+  std::unique_ptr<EntrySources> src = std::make_unique<EntrySources>();
+};
+
+Read read(const std::string& text) {
+  Read r;
+  std::istringstream in(text);
+  textio::OutStream quiet;
+  read_entry_file(*r.t, in, "old.ent", quiet, r.src.get());
+  return r;
+}
+
+// The block a fit of the template would end with: the fixed values as the
+// monitor prints them, the free ones from kFitted.
+ResultsBlock block_for(const Tables& t) {
+  ResultsBlock b;
+  b.iteration = 7;
+  b.line = 300;
+  for (int i = 1; i <= t.NPAR; ++i) {
+    ResultsParameter p;
+    p.index = i;
+    p.line = 300 + i;
+    const std::string_view name = name_view(t.PARNAM(i));
+    p.name = std::string(name.substr(0, name.find_last_not_of(' ') + 1));
+    const std::string e = textio::fmt_E(t.PARAM(i) / t.SCALE(i), 14, 6);
+    p.value_text = e.substr(e.find_first_not_of(' '));
+    p.state = ParameterState::kFixed;
+    if (kFitted.count(i)) {
+      p.value_text = kFitted.at(i).first;
+      p.state = ParameterState::kFree;
+    }
+    p.value = parse_e_field(p.value_text);
+    b.parameters.push_back(p);
+  }
+  return b;
+}
+
+template <class F>
+std::string refusal(F f) {
+  try {
+    f();
+  } catch (const UpdateRefused& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
+  const std::string text = fill(kOld);
+  const Read r = read(text);
+  ASSERT_EQ(r.t->NPAR, 23);
+  // Lines of the raw text, each with its carriage return, the first with the mark.
+  std::vector<std::string> raw;
+  std::istringstream lines(text);
+  for (std::string l; std::getline(lines, l);) raw.push_back(l);
+  const auto at = [&](const textio::TokenPosition& p) {
+    return raw.at(static_cast<std::size_t>(p.line - 1))
+        .substr(static_cast<std::size_t>(p.column - 1), static_cast<std::size_t>(p.length));
+  };
+  for (const auto& [k, literal] : kOld) {
+    EXPECT_EQ(at(r.src->slot(k).token), literal) << "slot " << k;
+  }
+  EXPECT_EQ(r.src->slot(18).token.line, 1);
+  EXPECT_EQ(r.src->slot(18).token.column, 4);  // after the 3-byte mark
+  EXPECT_EQ(r.src->slot(1).token.line, 25);    // after a blank line
+  EXPECT_EQ(r.src->slot(1).token.column, 3);
+  EXPECT_EQ(at(r.src->nn.token), "150");  // line 17, after the blank line 16
+  EXPECT_EQ(r.src->nn.token.line, 17);
+  EXPECT_EQ(at(r.src->zero_correction.token), "0.0");
+  // Marks: line and state, in both cases, empty and "fixed".
+  EXPECT_EQ(r.src->slot(18).mark_line, 2);
+  EXPECT_TRUE(r.src->slot(18).fixed);
+  EXPECT_FALSE(r.src->slot(19).fixed);
+  EXPECT_EQ(r.src->slot(2).mark_line, 28);
+  EXPECT_FALSE(r.src->slot(2).fixed);  // an empty mark line
+  EXPECT_TRUE(r.src->slot(6).fixed);
+  EXPECT_EQ(r.src->wavelength.mark_line, 0);
+}
+
+TEST(EntryUpdate, FreeValuesReplacedInTheFileUnitsAndEveryOtherByteKept) {
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  ResultsBlock b = block_for(*old.t);
+  // Im{Nb} was fixed in the entry file after the fit: its value stays.
+  b.parameters[2].state = ParameterState::kFree;
+  b.parameters[2].value_text = "0.990000E-07";
+  const EntryUpdate u = update_entry_text(old_text, "old.ent", b, "VreloBag.dat");
+
+  Values expected = kOld;
+  for (const auto& [k, texts] : kFitted) expected[k] = texts.second;
+  EXPECT_EQ(u.text, fill(expected));
+  EXPECT_EQ(u.replaced, 7);
+  // Read back, the new values are the fitted ones in physical units.
+  const Read now = read(u.text);
+  EXPECT_DOUBLE_EQ(now.t->PARAM(2) / now.t->SCALE(2), 5.0937e-6);
+  EXPECT_DOUBLE_EQ(now.t->PARAM(16), 1.5e-3);  // alpha_0 in rad
+  EXPECT_DOUBLE_EQ(now.t->PARAM(17), 1.337e-6);
+}
+
+TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  const ResultsBlock good = block_for(*old.t);
+
+  ResultsBlock b = good;
+  for (int k = 0; k < 6; ++k) b.parameters.push_back(good.parameters[0]);
+  std::string e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("holds 29 parameters (nlay = 2), but old.ent has 23 (nlay = 1, line 22)"),
+            std::string::npos)
+      << e;
+
+  b = good;
+  b.parameters[6].name = "thickness";
+  e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("parameter 7: VreloBag.dat line 307 names it \"thickness\", but old.ent line "
+                   "38 holds \"Re{Nb}\""),
+            std::string::npos)
+      << e;
+
+  b = good;
+  b.parameters[2].value_text = "0.990000E-07";
+  b.parameters[2].value = 0.99e-7;
+  e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("parameter 3 (Im{Nb}) is fixed at 0.150000E-07 in old.ent line 29 but at "
+                   "0.990000E-07 in VreloBag.dat line 303"),
+            std::string::npos)
+      << e;
+
+  b = good;
+  b.parameters[0].value_text = "**************";
+  b.parameters[0].value.reset();
+  e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("not a number"), std::string::npos) << e;
+
+  Values slash = kOld;
+  slash[1] = "/";
+  e = refusal([&] { update_entry_text(fill(slash), "old.ent", good, "VreloBag.dat"); });
+  EXPECT_NE(e.find("old.ent line 25: the value of parameter 1 (thickness) is left out with a "
+                   "slash"),
+            std::string::npos)
+      << e;
+}
+
+TEST(EntryUpdate, DecimalShiftKeepsTheDigits) {
+  EXPECT_EQ(shift_decimal("0.509370E-05", 6), "5.09370");
+  EXPECT_EQ(shift_decimal("0.480000E+02", 0), "48.0000");
+  EXPECT_EQ(shift_decimal("0.144965E+03", 0), "144.965");
+  EXPECT_EQ(shift_decimal("0.123456E+07", 0), "1234560.0");
+  EXPECT_EQ(shift_decimal("-0.250000E-03", 3), "-0.250000");
+  EXPECT_EQ(shift_decimal("0.150000E-08", 6), "0.00150000");
+  EXPECT_EQ(shift_decimal("0.100000-119", 6), "1.00000E-114");
+  EXPECT_EQ(shift_decimal("0.123456E+17", 0), "1.23456E16");
+  EXPECT_EQ(shift_decimal("0.000000E+00", 6), "0.0");
+  EXPECT_EQ(shift_decimal(".9778E+00", 0), "0.9778");
+}
+
+}  // namespace
+}  // namespace tessaline

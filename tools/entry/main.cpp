@@ -1,0 +1,282 @@
+// tessaline-entry: the entry file between two fits.
+//
+//   tessaline-entry update OLD RESULTS -o NEW
+//       NEW is OLD with every free value replaced by the value of the last
+//       complete block of the results file RESULTS, in the entry file's units,
+//       and every other byte of OLD kept.  NEW is written under a temporary name
+//       and renamed when complete.  Exit status: 0 written, 1 refused or an
+//       input that cannot be used, 2 bad command line.
+//
+//   tessaline-entry show ENTRY
+//       The parameters of ENTRY as the program reads them, then the checks the
+//       program makes before a fit.  Exit status as the program's for the same
+//       entry file: 0 ready, 1 a stop, 2 a file the text layer refuses.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/driver.hpp"
+#include "driver/entry_update.hpp"
+#include "model/model.hpp"
+#include "report/readers.hpp"
+
+namespace {
+
+using namespace tessaline;
+
+constexpr int kUsage = 2;
+
+const char* const kUsageText =
+    "usage: tessaline-entry update OLD RESULTS -o NEW\n"
+    "       tessaline-entry show ENTRY\n"
+    "  update  write NEW: OLD with its free values replaced by those of the last\n"
+    "          complete block of the results file RESULTS (for example VreloBag.dat)\n"
+    "  show    the parameter table of ENTRY and the checks made before a fit\n";
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "tessaline-entry: %s\n%s", message.c_str(), kUsageText);
+  return kUsage;
+}
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tessaline-entry: %s\n", message.c_str());
+  return 1;
+}
+
+// Writes `text` to `name` through a new file beside it that is renamed over
+// `name` only when complete, so that `name` is never left half written.
+void write_atomically(const std::string& name, const std::string& text) {
+  const auto slash = name.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  std::string temp = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0)
+    throw textio::TextError("cannot create a file beside \"" + name +
+                            "\": " + std::strerror(errno));
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+  std::size_t done = 0;
+  while (ok && done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  const int err = errno;
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temp.c_str(), name.c_str()) != 0) {
+    const int e = ok ? errno : err;
+    ::unlink(temp.c_str());
+    throw textio::TextError("cannot write \"" + name + "\": " + std::strerror(e));
+  }
+}
+
+int update(const std::string& old_name, const std::string& results_name,
+           const std::string& new_name) {
+  try {
+    const std::string old_text = read_entry_bytes(old_name);
+    const ResultsFile results = read_results_file(results_name);
+    const std::string note = unfinished_note(results, results_name);
+    if (!note.empty()) std::fprintf(stderr, "tessaline-entry: warning: %s\n", note.c_str());
+    const EntryUpdate u = update_entry_text(old_text, old_name, results.last, results_name);
+    write_atomically(new_name, u.text);
+    std::printf(
+        "tessaline-entry: %s written: %d free values of %s set to those of iteration %d "
+        "of %s\n",
+        new_name.c_str(), u.replaced, old_name.c_str(), results.last.iteration,
+        results_name.c_str());
+    return 0;
+  } catch (const UpdateRefused& e) {
+    return fail(results_name + " does not belong to " + old_name + ": " + e.what());
+  } catch (const InputDialogueStop& e) {
+    std::string text = old_name + " is refused by the program:";
+    for (const auto& l : e.lines()) text += "\n  " + l;
+    return fail(text);
+  } catch (const RunStop& e) {
+    return fail(old_name + " is refused by the program: " + e.what());
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}
+
+// ---------------------------------------------------------------- show
+
+std::string num(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
+
+// The name of slot i without the blanks that pad it.
+std::string name_of(const Tables& t, int i) {
+  const std::string_view n = name_view(t.PARNAM(i));
+  return std::string(n.substr(0, n.find_last_not_of(' ') + 1));
+}
+
+// Unit of slot i as the results file prints it.
+const char* unit_of(const Tables& t, int i) {
+  const int n = t.nlay;
+  if (t.SCALE(i) != 1) return "A^-2";
+  if (i <= 6 * n) {
+    const int j = (i - 1) % 6;  // thickness .. Debye-Waller
+    return j == 0 || j == 5 ? "A" : "";
+  }
+  if (i == 6 * n + 5) return "A";
+  if (i == 6 * n + kAlpha0) return "rad";
+  return "";
+}
+
+void print_table(const Tables& t, const std::string& name) {
+  const int nfree = t.NPAR - t.NFIX;
+  std::printf("%s: %d layers, %d parameters, %d free, %d fixed\n", name.c_str(), t.nlay, t.NPAR,
+              nfree, t.NFIX);
+  std::printf(
+      "wavelength %s A, %d points per channel, collimation %d points, step %s mrad, "
+      "sigma %s mrad, zero correction %s mrad\n\n",
+      num(t.wavelength).c_str(), t.nn, t.j0, num(t.coll_step * 1000).c_str(),
+      num(t.coll_sigma * 1000).c_str(), num(t.zero_correction * 1000).c_str());
+  std::printf("%4s  %-17s %13s %-5s %-6s %13s %13s %13s\n", "i", "name", "value", "unit", "state",
+              "lower bound", "upper bound", "step limit");
+  const int n = t.nlay;
+  for (int i = 1; i <= t.NPAR; ++i) {
+    if ((i - 1) % 6 == 0 && i < 6 * n) std::printf("    Layer %d\n", (i - 1) / 6 + 1);
+    if (i == 6 * n + 1) std::printf("    Substrate\n");
+    if (i == 6 * n + 6 || i == 6 * n + 12) std::printf("\n");
+    const double s = t.SCALE(i);
+    std::printf("%4d  %-17s %13s %-5s ", i, name_of(t, i).c_str(), num(t.PARAM(i) / s).c_str(),
+                unit_of(t, i));
+    if (t.STEPLIM(i) <= 0) {
+      std::printf("fixed\n");
+    } else {
+      std::printf("%-6s %13s %13s %13s\n", "free", num(t.PARMIN(i) / s).c_str(),
+                  num(t.PARMAX(i) / s).c_str(), num(t.STEPLIM(i) / s).c_str());
+    }
+  }
+}
+
+// The checks the program makes before a fit (the reader has passed the limits
+// and the magnetic pairs when this runs), and what the fit would do with
+// values it accepts: polarization beyond full, start values beyond their
+// bounds, more free parameters than points.  Returns the number of warnings.
+int print_checks(const Tables& t) {
+  int warnings = 0;
+  const auto line = [](bool ok, const std::string& text) {
+    std::printf("  %-9s %s\n", ok ? "ok" : "WARNING", text.c_str());
+  };
+  std::printf("\nChecks before a fit:\n");
+  line(true, "nn = " + std::to_string(t.nn) + " (1 to 1000), j0 = " + std::to_string(t.j0) +
+                 " (1 to 101), nlay = " + std::to_string(t.nlay) + " (0 to 500), wavelength > 0");
+  line(true, "N_p and <cos(delta_gamma)> never both free in a medium");
+
+  const int n = t.nlay;
+  const auto magnitude = [&](int first) {
+    double sum = 0;
+    for (int j = 0; j < 3; ++j) {
+      const double c = t.PARAM(first + j) / t.SCALE(first + j);
+      sum += c * c;
+    }
+    return std::sqrt(sum);
+  };
+  for (const auto& [first, what] :
+       {std::pair{6 * n + kPiX, "polarizer |Pi|"}, std::pair{6 * n + kPfX, "analyser |Pf|"}}) {
+    const double m = magnitude(first);
+    const bool ok = m <= 1;
+    warnings += ok ? 0 : 1;
+    line(ok, std::string(what) + " = " + num(m) +
+                 (ok ? " (at most 1)" : ", above 1: more than full polarization"));
+  }
+
+  int outside = 0;
+  for (int i = 1; i <= t.NPAR; ++i) {
+    if (t.STEPLIM(i) <= 0) continue;
+    const double v = t.PARAM(i);
+    if (v >= t.PARMIN(i) && v <= t.PARMAX(i)) continue;
+    ++outside;
+    const bool low = v < t.PARMIN(i);
+    const double s = t.SCALE(i);
+    line(false, "parameter " + std::to_string(i) + " (" + name_of(t, i) + ") starts at " +
+                    num(v / s) + ", " + (low ? "below its lower" : "above its upper") + " bound " +
+                    num((low ? t.PARMIN(i) : t.PARMAX(i)) / s) +
+                    ": the fit holds it on that bound");
+  }
+  warnings += outside;
+  if (outside == 0) line(true, "every free value starts within its bounds");
+
+  const int nfree = t.NPAR - t.NFIX;
+  const bool enough = nfree < 4 * t.nn;
+  warnings += enough ? 0 : 1;
+  line(enough, std::to_string(nfree) + " free parameters, " + std::to_string(4 * t.nn) + " points" +
+                   (enough ? "" : ": no degree of freedom is left for the fit"));
+  return warnings;
+}
+
+int show(const std::string& name) {
+  auto t = make_tables();
+  t->pi = kPi;
+  textio::OutStream quiet;  // never opened: the echo is dropped
+  try {
+    read_entry_file(*t, name, quiet);
+  } catch (const InputDialogueStop& e) {
+    std::printf("%s: the program stops on this entry file:\n", name.c_str());
+    for (const auto& l : e.lines()) std::printf("%s\n", l.c_str());
+    return kExitStop;
+  } catch (const RunStop& e) {
+    std::printf("%s: the program stops on this entry file:\n%s\n", name.c_str(), e.what());
+    return e.status();
+  } catch (const textio::TextError& e) {
+    std::fprintf(stderr, "tessaline-entry: %s\n", e.what());
+    return kExitTextError;
+  }
+  print_table(*t, name);
+  const int warnings = print_checks(*t);
+  std::printf("%s\n",
+              warnings == 0 ? "Ready for a fit." : "Ready for a fit, with the warnings above.");
+  return kExitNormal;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (const auto& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::printf("%s", kUsageText);
+      return 0;
+    }
+  }
+  if (args.empty()) return usage_error("no command given");
+  if (args[0] == "show") {
+    if (args.size() != 2) return usage_error("show takes one entry file");
+    return show(args[1]);
+  }
+  if (args[0] == "update") {
+    std::vector<std::string> files;
+    std::string out;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+      if (args[i] == "-o") {
+        if (i + 1 >= args.size()) return usage_error("-o needs a file name");
+        out = args[++i];
+      } else if (args[i].size() > 1 && args[i][0] == '-') {
+        return usage_error("unknown option " + args[i]);
+      } else {
+        files.push_back(args[i]);
+      }
+    }
+    if (files.size() != 2) return usage_error("update takes OLD and RESULTS");
+    if (out.empty()) return usage_error("update needs -o NEW");
+    return update(files[0], files[1], out);
+  }
+  return usage_error("unknown command " + args[0]);
+}
