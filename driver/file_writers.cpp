@@ -1,11 +1,7 @@
 // The data-file and entry-file writers.  Each builds the whole text in memory
 // (a data file is at most 4000 short lines, an entry file about 6500) and hands
-// it to replace_file, which writes it under a temporary name beside the target
-// and renames it into place.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// it to the text layer's replace_file, which writes it under a temporary name
+// beside the target and renames it into place.
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -17,40 +13,19 @@
 
 #include "driver/writers.hpp"
 #include "tables/tables.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline {
 namespace {
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// Writes `content` to a new temporary file in the directory of `path` and renames
-// it to `path`.  The temporary file is removed again on every failure.
+// The whole file at once, through the text layer's replace_file.
 void replace_file(const std::string& path, const std::string& content) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) throw WriteError("cannot create " + quoted(path) + ": " + std::strerror(errno));
-  // mkstemp creates the file readable by its owner only; give it the mode a
-  // newly created file would have.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-
-  std::size_t done = 0;
-  int error = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    throw WriteError("cannot write " + quoted(path) + ": " + std::strerror(error));
+  try {
+    textio::replace_file(path, content);
+  } catch (const textio::TextError& e) {
+    throw WriteError(e.what());
   }
 }
 

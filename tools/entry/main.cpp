@@ -11,8 +11,6 @@
 //       The parameters of ENTRY as the program reads them, then the checks the
 //       program makes before a fit.  Exit status as the program's for the same
 //       entry file: 0 ready, 1 a stop, 2 a file the text layer refuses.
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -52,37 +50,6 @@ int fail(const std::string& message) {
   return 1;
 }
 
-// Writes `text` to `name` through a new file beside it that is renamed over
-// `name` only when complete, so that `name` is never left half written.
-void write_atomically(const std::string& name, const std::string& text) {
-  const auto slash = name.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  std::string temp = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0)
-    throw textio::TextError("cannot create a file beside \"" + name +
-                            "\": " + std::strerror(errno));
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-  std::size_t done = 0;
-  while (ok && done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  const int err = errno;
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temp.c_str(), name.c_str()) != 0) {
-    const int e = ok ? errno : err;
-    ::unlink(temp.c_str());
-    throw textio::TextError("cannot write \"" + name + "\": " + std::strerror(e));
-  }
-}
-
 int update(const std::string& old_name, const std::string& results_name,
            const std::string& new_name) {
   try {
@@ -91,7 +58,7 @@ int update(const std::string& old_name, const std::string& results_name,
     const std::string note = unfinished_note(results, results_name);
     if (!note.empty()) std::fprintf(stderr, "tessaline-entry: warning: %s\n", note.c_str());
     const EntryUpdate u = update_entry_text(old_text, old_name, results.last, results_name);
-    write_atomically(new_name, u.text);
+    textio::replace_file(new_name, u.text);
     std::printf(
         "tessaline-entry: %s written: %d free values of %s set to those of iteration %d "
         "of %s\n",

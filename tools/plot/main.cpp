@@ -167,17 +167,13 @@ std::string profile_source(const std::string& entry, const tessaline::ResultsBlo
   return std::string(kResultsFile) + ", iteration " + std::to_string(block->iteration);
 }
 
-// Writes `text` under a hidden name beside `path`, then renames it into place.
+// Writes a whole text file through the text layer, which renames it into place
+// only when it is complete.
 void write_atomically(const std::string& path, const std::string& text) {
-  const fs::path out(path);
-  const fs::path temp = (out.has_parent_path() ? out.parent_path() : fs::path(".")) /
-                        ("." + out.filename().string() + ".tmp" + std::to_string(getpid()));
-  write_text(temp.string(), text);
-  std::error_code ec;
-  fs::rename(temp, out, ec);
-  if (ec) {
-    fs::remove(temp, ec);
-    throw PlotError("cannot write " + path);
+  try {
+    tessaline::textio::replace_file(path, text);
+  } catch (const tessaline::textio::TextError& e) {
+    throw PlotError(e.what());
   }
 }
 
