@@ -101,10 +101,54 @@ void check_nesting(const Header& h, const std::string& name) {
   }
 }
 
+// A key given twice in one mapping is not valid YAML, and readers differ on which
+// of the two counts (the YAML parser here would take the first): refuse it, so
+// that, say, a polarization written twice cannot assign a curve to the wrong
+// channel without a word.
+//
+// The walk also counts the nodes it visits, repeats through YAML aliases
+// included: a header of a few lines can name a node that is a list of lists of
+// aliases, billions of nodes deep, and every later step would walk it.
+constexpr long kMaxHeaderNodes = 100000;
+
+void check_unique_keys(const YAML::Node& n, const Header& h, const std::string& name,
+                       long& visited) {
+  if (++visited > kMaxHeaderNodes) {
+    fail_at(name, h.first_line(),
+            "the header holds more than " + std::to_string(kMaxHeaderNodes) +
+                " values (counting each repeat of a YAML alias); an ORSO header has a few "
+                "hundred");
+  }
+  if (n.IsSequence()) {
+    for (const auto& item : n) check_unique_keys(item, h, name, visited);
+    return;
+  }
+  if (!n.IsMap()) return;
+  std::vector<std::string> keys;
+  for (const auto& kv : n) {
+    if (kv.first.IsScalar()) {
+      const std::string& key = kv.first.Scalar();
+      for (const std::string& k : keys) {
+        if (k != key) continue;
+        int line = h.first_line();
+        const int mark = kv.first.Mark().line;
+        if (mark >= 0 && static_cast<std::size_t>(mark) < h.lines.size())
+          line = h.lines[static_cast<std::size_t>(mark)];
+        fail_at(name, line, "the header gives the key \"" + key + "\" twice in one mapping");
+      }
+      keys.push_back(key);
+    }
+    check_unique_keys(kv.second, h, name, visited);
+  }
+}
+
 YAML::Node parse_header(const Header& h, const std::string& name) {
   check_nesting(h, name);
   try {
-    return YAML::Load(h.text);
+    YAML::Node root = YAML::Load(h.text);
+    long visited = 0;
+    check_unique_keys(root, h, name, visited);
+    return root;
   } catch (const YAML::Exception& e) {
     int line = h.first_line();
     if (e.mark.line >= 0 && static_cast<std::size_t>(e.mark.line) < h.lines.size())

@@ -214,6 +214,29 @@ TEST(ArbitraryBytes, AreRefusedWithoutACrash) {
   std::istringstream dashes("# " + std::string(20000, '-') + " x\n0.01 1 0.1\n");
   EXPECT_THROW(read_orso(dashes, "dashes.ort"), ImportError);
 
+  // Nine lines of YAML aliases name 10^9 values: refused at once, not walked.
+  std::string bomb = "# a0: &a0 [x, x, x, x, x, x, x, x, x, x]\n";
+  for (int i = 1; i < 9; ++i) {
+    bomb += "# a" + std::to_string(i) + ": &a" + std::to_string(i) + " [";
+    for (int k = 0; k < 10; ++k) bomb += (k ? ", *a" : "*a") + std::to_string(i - 1);
+    bomb += "]\n";
+  }
+  std::istringstream aliases(bomb + "0.01 1 0.1\n");
+  EXPECT_THROW(read_orso(aliases, "aliases.ort"), ImportError);
+
+  // A key given twice (here the polarization that picks the channel) is
+  // refused: YAML readers differ on which of the two counts.
+  std::istringstream twice(
+      "# data_source:\n#   measurement:\n#     instrument_settings:\n"
+      "#       polarization: pp\n#       polarization: mm\n0.01 1 0.1\n");
+  try {
+    read_orso(twice, "twice.ort");
+    FAIL() << "accepted";
+  } catch (const ImportError& e) {
+    EXPECT_TRUE(has(e.what(), "twice.ort, line 5")) << e.what();
+    EXPECT_TRUE(has(e.what(), "\"polarization\" twice")) << e.what();
+  }
+
   // Every cut of a real file either reads or is refused with an ImportError.
   std::ifstream f(orso("test_example2.ort"), std::ios::binary);
   const std::string whole((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
