@@ -47,7 +47,7 @@ void fit_and_report(Tables& t, OutStream& console) {
          STEPERR, STEPSCALE, /*PRTFREQ=*/1, IEXIT);
 
   write_closing_line(console, results);
-  write_curve_files(t, fs->model, console);
+  write_curve_files(t, console);
 }
 
 void run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
