@@ -79,7 +79,7 @@ bool fit_and_report(Tables& t, OutStream& console) {
 
   write_closing_line(console, results);
   guard.writing_curves();
-  write_curve_files(t, fs->model, console);
+  write_curve_files(t, console);
   return !monitor.nonfinite;
 }
 

@@ -9,7 +9,9 @@ namespace tessaline {
 
 namespace {
 
-constexpr int kChunk = 64;  // points per chunk
+// Points per window at the least, when more parameters are free than the
+// derivative buffer was sized for.
+constexpr std::size_t kMinWindow = 64;
 
 }  // namespace
 
@@ -21,9 +23,16 @@ ParallelSGZ::ParallelSGZ(const Tables& t, int threads) {
     w.PARAM = std::make_unique<ParamVector>();
     w.optics.prepare(t);
   }
+  groups_.build(t);
   const std::size_t npar = static_cast<std::size_t>(t.NPAR > 0 ? t.NPAR : 1);
-  D_.assign(kChunk * npar, 0.0);
-  f_.assign(kChunk, 0.0);
+  std::size_t nfree = 0;
+  for (int i = 1; i <= t.NPAR; ++i) nfree += t.STEPLIM(i) > 0.0 ? 1 : 0;
+  const std::size_t all = static_cast<std::size_t>(t.npoint) * nfree;
+  D_.assign(std::max(all, kMinWindow * npar), 0.0);
+  const std::size_t points = static_cast<std::size_t>(kMaxPoints);
+  f_.assign(points, 0.0);
+  leaders_.assign(points, 0);
+  channel_.assign(points + 1, 0);
   free_index_.assign(npar, 0);
   row_begin_.assign(static_cast<std::size_t>(nthreads_) + 1, 1);
   for (int id = 1; id < nthreads_; ++id) pool_.emplace_back([this, id] { thread_main(id); });
@@ -91,27 +100,33 @@ void ParallelSGZ::points_phase(int id) {
   Worker& w = workers_[static_cast<std::size_t>(id)];
   Tables& t = *t_;
   ParamVector& P = *w.PARAM;
-  const int nv = t.nvalues;
+  const int end = first_ + count_;
+  const std::size_t nf = static_cast<std::size_t>(nfree_);
   for (;;) {
-    const int q = next_point_.fetch_add(1, std::memory_order_relaxed);
-    if (q >= count_) return;
-    const int p = first_ + q;
-    const int k = 1 + (p - 1) * nv;
-    for (int m = 1; m <= nv - 2; ++m) w.X(m) = t.POINTS(k + 1 + m);
-    const double f0 = w.optics.evaluate(t, P, w.X);
-    const double sigma = t.POINTS(k + 1);
-    double* D = &D_[static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_)];
-    for (int n = 0; n < nfree_; ++n) {
-      const int i = free_index_[static_cast<std::size_t>(n)];
+    const int q = next_leader_.fetch_add(1, std::memory_order_relaxed);
+    if (q >= nleaders_) return;
+    // The points of one angle in this window: the leader, then the later points
+    // of its group up to the window's end.
+    const int leader = leaders_[static_cast<std::size_t>(q)];
+    double f0[4];
+    w.optics.evaluate(t, P, point_angle(t, leader), f0);
+    for (int p = leader; p != 0 && p < end; p = groups_.next(p))
+      f_[static_cast<std::size_t>(p - first_)] = f0[channel_[static_cast<std::size_t>(p)]];
+    for (std::size_t n = 0; n < nf; ++n) {
+      const int i = free_index_[n];
       const double a0 = P(i);
       double h = 0.0;
       P(i) = difference_step(a0, t.STEPLIM(i), t.PARMIN(i), t.PARMAX(i), h);
-      const double fi = w.optics.displaced(t, P, i);
+      double fi[4];
+      w.optics.displaced(t, P, i, fi);
       P(i) = a0;
-      const double deriv = (fi - f0) / h;
-      D[n] = deriv / sigma;
+      for (int p = leader; p != 0 && p < end; p = groups_.next(p)) {
+        const int c = channel_[static_cast<std::size_t>(p)];
+        const double sigma = t.POINTS(1 + (p - 1) * t.nvalues + 1);
+        const double deriv = (fi[c] - f0[c]) / h;
+        D_[static_cast<std::size_t>(p - first_) * nf + n] = deriv / sigma;
+      }
     }
-    f_[static_cast<std::size_t>(q)] = f0;
   }
 }
 
@@ -139,9 +154,11 @@ void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
   // A channel code the model does not know stops the run, as FUNCT would at the
   // first such point.
   for (int p = 1; p <= t.npoint; ++p) {
-    if (channel_of(t.POINTS(1 + (p - 1) * t.nvalues + 3)) == 0)
-      throw RunStop("X(2) wrong!", kExitStop);
+    const int c = channel_of(point_code(t, p));
+    if (c == 0) throw RunStop("X(2) wrong!", kExitStop);
+    channel_[static_cast<std::size_t>(p)] = c - 1;
   }
+  if (!groups_.current(t)) groups_.build(t);
   nfree_ = 0;
   for (int i = 1; i <= NPAR; ++i) {
     if (t.STEPLIM(i) > 0.0) free_index_[static_cast<std::size_t>(nfree_++)] = i;
@@ -158,10 +175,18 @@ void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
     row_begin_[static_cast<std::size_t>(id)] = id == nthreads_ ? nfree_ + 1 : j;
   }
 
+  // Every point in one window when the derivative buffer holds them all.
+  const std::size_t rows = nfree_ > 0 ? D_.size() / static_cast<std::size_t>(nfree_) : D_.size();
+  const int window =
+      static_cast<int>(std::clamp(rows, std::size_t{1}, static_cast<std::size_t>(kMaxPoints)));
   const int nv = t.nvalues;
-  for (first_ = 1; first_ <= t.npoint; first_ += kChunk) {
-    count_ = std::min(kChunk, t.npoint - first_ + 1);
-    next_point_.store(0, std::memory_order_relaxed);
+  for (first_ = 1; first_ <= t.npoint; first_ += window) {
+    count_ = std::min(window, t.npoint - first_ + 1);
+    nleaders_ = 0;
+    for (int p = first_; p < first_ + count_; ++p) {
+      if (groups_.previous(p) < first_) leaders_[static_cast<std::size_t>(nleaders_++)] = p;
+    }
+    next_leader_.store(0, std::memory_order_relaxed);
     run_all(Phase::kPoints);
     for (int q = 0; q < count_; ++q) {
       const int k = 1 + (first_ + q - 1) * nv;

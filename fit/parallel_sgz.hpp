@@ -5,14 +5,19 @@
 // every derivative is formed with the same difference step, and S, G and every
 // element of Z receive the same terms in the same order (points in table order).
 // What differs is where the work happens:
+//  - the points that share a glancing angle (model/angle_groups.hpp) share one
+//    evaluation of the optics, undisplaced and for every displaced parameter; a
+//    point takes its channel's value from it;
 //  - each displaced parameter recomputes only the optics it changes;
-//  - the points are shared among all hardware threads, each with its own copy of
-//    the parameter vector and its own caches;
-//  - the points go in chunks; after each chunk, S and G are summed on the calling
-//    thread in point order, and the rows of Z are shared among the threads, each
-//    row summed over the chunk's points in order.
-// Threads, caches and buffers are set up once by the constructor; SGZ allocates
-// nothing.
+//  - the distinct angles are shared among all hardware threads, each with its own
+//    copy of the parameter vector and its own caches;
+//  - once the model values and derivatives of all points are at hand, S and G
+//    are summed on the calling thread in point order, and the rows of Z are
+//    shared among the threads, each row summed over the points in order.
+// Threads, caches and buffers are set up once by the constructor, the derivative
+// rows for every point for the parameters free at that time.  Should more be
+// free later, the points go in consecutive windows that fit the buffer (angles
+// are then shared within a window only).  SGZ allocates nothing.
 #pragma once
 
 #include <atomic>
@@ -23,6 +28,7 @@
 #include <vector>
 
 #include "fit/fit.hpp"
+#include "model/angle_groups.hpp"
 #include "model/point_optics.hpp"
 
 namespace tessaline {
@@ -45,7 +51,6 @@ class ParallelSGZ {
   struct Worker {
     std::unique_ptr<ParamVector> PARAM;
     PointOptics optics;
-    Table<double, 2> X;
   };
   enum class Phase { kPoints, kRows };
 
@@ -59,16 +64,21 @@ class ParallelSGZ {
   std::vector<Worker> workers_;
   std::vector<std::thread> pool_;
 
-  // Work of the current chunk.
+  AngleGroups groups_;
+
+  // Work of the current window.
   Tables* t_ = nullptr;
   FitState* fs_ = nullptr;
   int nfree_ = 0;
-  int first_ = 0, count_ = 0;   // chunk: points first_ .. first_+count_-1
+  int first_ = 0, count_ = 0;   // window: points first_ .. first_+count_-1
+  int nleaders_ = 0;            // distinct angles in the window
+  std::vector<int> leaders_;    // first point of each distinct angle in the window
+  std::vector<int> channel_;    // channel index 0..3 of every point
   std::vector<double> D_;       // weighted compacted derivatives, nfree per point
   std::vector<double> f_;       // model values
   std::vector<int> row_begin_;  // rows of Z per thread
   std::vector<int> free_index_;
-  std::atomic<int> next_point_{0};
+  std::atomic<int> next_leader_{0};
 
   // Pool control.
   std::mutex mu_;

@@ -79,6 +79,18 @@ void channel_intensities(const Tables& t, const ParamVector& PARAM, cplx Rplus, 
 // Channel index (1..4) of a channel code, truncated toward zero; 0 when invalid.
 int channel_of(double code);
 
+// The model values of the four channels from the channel sums Sigma(a,b) of the
+// collimation kernel, "total scaling" and "background": f[c - 1] = scaling *
+// (background + Sigma) for channel code c, Sigma being Sigma(1,1) for UU (1),
+// Sigma(2,2) for DD (2), Sigma(1,2) for UD (3) and Sigma(2,1) for DU (4).
+inline void channel_values(double scaling, double background, const double SIGMA[2][2],
+                           double f[4]) {
+  f[0] = scaling * (background + SIGMA[0][0]);
+  f[1] = scaling * (background + SIGMA[1][1]);
+  f[2] = scaling * (background + SIGMA[0][1]);
+  f[3] = scaling * (background + SIGMA[1][0]);
+}
+
 // Model value of the point X = (glancing angle in rad, channel code), for the
 // parameter values in PARAM.  Throws RunStop("X(2) wrong!") on a channel code
 // outside 1..4.

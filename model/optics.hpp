@@ -108,9 +108,15 @@ void recursion_steps(int n, const double* __restrict Er, const double* __restric
                      double* __restrict outr, double* __restrict outi);
 
 // Weight of a kernel point with the illumination correction: the sample
-// intercepts the fraction theta / sqrt(theta^2 + alpha0^2) of the beam.
+// intercepts the fraction theta / sqrt(theta^2 + alpha0^2) of the beam.  Where
+// both squares underflow to zero (alpha0 = 0 and a positive angle below about
+// 1.6e-162) the formula divides by zero; the fraction is then formed without
+// squares, theta / hypot(theta, alpha0), which is its limit, the sign of theta,
+// when alpha0 = 0.  Everywhere else the formula stands as written.
 inline double illuminated_weight(double weight, double theta, double alpha0) {
-  return weight * theta / std::sqrt(theta * theta + alpha0 * alpha0);
+  const double radicand = theta * theta + alpha0 * alpha0;
+  if (radicand == 0.0 && theta != 0.0) return weight * (theta / std::hypot(theta, alpha0));
+  return weight * theta / std::sqrt(radicand);
 }
 
 }  // namespace tessaline::optics

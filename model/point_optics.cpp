@@ -2,6 +2,7 @@
 // by the elementary steps of optics.hpp exactly as FUNCT forms it.
 #include "model/point_optics.hpp"
 
+#include "model/angle_groups.hpp"
 #include "model/optics.hpp"
 
 namespace tessaline {
@@ -42,21 +43,9 @@ void PointOptics::prepare(const Tables& t) {
     v->assign(lanes_);
 }
 
-double PointOptics::select(const double sigma[2][2]) const {
-  switch (channel_) {
-    case 1:
-      return sigma[0][0];
-    case 2:
-      return sigma[1][1];
-    case 3:
-      return sigma[0][1];
-    default:
-      return sigma[1][0];
-  }
-}
-
-double PointOptics::sum_channels(const double* omega, const double* I) const {
-  double sigma[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
+void PointOptics::sum_channels(const double* omega, const double* I, double sigma[2][2]) const {
+  for (int a = 0; a < 2; ++a)
+    for (int b = 0; b < 2; ++b) sigma[a][b] = 0.0;
   for (int c = 0; c < nact_; ++c) {
     const double* Ic = I + 4 * c;
     sigma[0][0] += omega[c] * Ic[0];
@@ -64,14 +53,11 @@ double PointOptics::sum_channels(const double* omega, const double* I) const {
     sigma[1][0] += omega[c] * Ic[2];
     sigma[1][1] += omega[c] * Ic[3];
   }
-  return select(sigma);
 }
 
-double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, const Table<double, 2>& X) {
+void PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, double theta_m, double f[4]) {
   const int N = N_;
   const int base = 6 * N;
-  channel_ = channel_of(X(2));
-  if (channel_ == 0) throw RunStop("X(2) wrong!", kExitStop);
   scaling_ = phys(t, PARAM, base + kTotalScaling);
   alpha0_ = phys(t, PARAM, base + kAlpha0);
   background_ = phys(t, PARAM, base + kBackground);
@@ -90,7 +76,7 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, const Ta
 
   nact_ = 0;
   for (int ic = 1; ic <= t.j0; ++ic) {
-    const double theta = X(1) - t.coll_offset(ic) - t.zero_correction;
+    const double theta = theta_m - t.coll_offset(ic) - t.zero_correction;
     if (theta <= 0.0) continue;
     const std::size_t c = static_cast<std::size_t>(nact_++);
     theta_[c] = theta;
@@ -148,17 +134,8 @@ double PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, const Ta
     store_intensities(terms_, Rp_[static_cast<std::size_t>(c)], Rm_[static_cast<std::size_t>(c)],
                       &I_[4 * static_cast<std::size_t>(c)]);
   }
-  for (auto& row : sigma_)
-    for (double& v : row) v = 0.0;
-  for (int c = 0; c < nact_; ++c) {
-    const double* Ic = &I_[4 * static_cast<std::size_t>(c)];
-    const double om = omega_[static_cast<std::size_t>(c)];
-    sigma_[0][0] += om * Ic[0];
-    sigma_[0][1] += om * Ic[1];
-    sigma_[1][0] += om * Ic[2];
-    sigma_[1][1] += om * Ic[3];
-  }
-  return scaling_ * (background_ + select(sigma_));
+  sum_channels(omega_.data(), I_.data(), sigma_);
+  channel_values(scaling_, background_, sigma_, f);
 }
 
 void PointOptics::step_near_critical(const Tables& t, const ParamVector& PARAM, int j, int m,
@@ -189,24 +166,28 @@ void PointOptics::step_near_critical(const Tables& t, const ParamVector& PARAM, 
   }
 }
 
-double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) {
+void PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i, double f[4]) {
   const int N = N_;
   const int base = 6 * N;
 
   if (i > base + 5) {
     // Outside the optics: the amplitudes stand.
+    double sigma[2][2];
     switch (i - base) {
       case kTotalScaling:
-        return phys(t, PARAM, i) * (background_ + select(sigma_));
+        channel_values(phys(t, PARAM, i), background_, sigma_, f);
+        return;
       case kBackground:
-        return scaling_ * (phys(t, PARAM, i) + select(sigma_));
+        channel_values(scaling_, phys(t, PARAM, i), sigma_, f);
+        return;
       case kAlpha0: {  // new illumination weights
         const double alpha0 = phys(t, PARAM, i);
         for (int c = 0; c < nact_; ++c) {
           omega_scratch_[static_cast<std::size_t>(c)] = optics::illuminated_weight(
               weight_[static_cast<std::size_t>(c)], theta_[static_cast<std::size_t>(c)], alpha0);
         }
-        return scaling_ * (background_ + sum_channels(omega_scratch_.data(), I_.data()));
+        sum_channels(omega_scratch_.data(), I_.data(), sigma);
+        break;
       }
       default: {  // magnetization-angle averages, polarization vectors
         ChannelTerms terms;
@@ -216,9 +197,12 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
                             Rm_[static_cast<std::size_t>(c)],
                             &I_scratch_[4 * static_cast<std::size_t>(c)]);
         }
-        return scaling_ * (background_ + sum_channels(omega_.data(), I_scratch_.data()));
+        sum_channels(omega_.data(), I_scratch_.data(), sigma);
+        break;
       }
     }
+    channel_values(scaling_, background_, sigma, f);
+    return;
   }
 
   // A parameter of medium m: layer m = 1..N or the substrate m = N+1.
@@ -307,7 +291,28 @@ double PointOptics::displaced(const Tables& t, const ParamVector& PARAM, int i) 
     store_intensities(terms_, {x1r[lp], x1i[lp]}, {x1r[lm], x1i[lm]},
                       &I_scratch_[4 * static_cast<std::size_t>(c)]);
   }
-  return scaling_ * (background_ + sum_channels(omega_.data(), I_scratch_.data()));
+  double sigma[2][2];
+  sum_channels(omega_.data(), I_scratch_.data(), sigma);
+  channel_values(scaling_, background_, sigma, f);
+}
+
+std::vector<double> point_values(const Tables& t, const ParamVector& PARAM) {
+  for (int p = 1; p <= t.npoint; ++p) {
+    if (channel_of(point_code(t, p)) == 0) throw RunStop("X(2) wrong!", kExitStop);
+  }
+  AngleGroups groups;
+  groups.build(t);
+  PointOptics optics;
+  optics.prepare(t);
+  std::vector<double> f(static_cast<std::size_t>(t.npoint));
+  for (int p = 1; p <= t.npoint; ++p) {
+    if (groups.first(p) != p) continue;
+    double values[4];
+    optics.evaluate(t, PARAM, point_angle(t, p), values);
+    for (int m = p; m != 0; m = groups.next(m))
+      f[static_cast<std::size_t>(m) - 1] = values[channel_of(point_code(t, m)) - 1];
+  }
+  return f;
 }
 
 }  // namespace tessaline

@@ -1,15 +1,18 @@
-// Cached evaluation of the model function for one measured point.
+// Cached evaluation of the model function at one measured angle, for all four
+// spin channels at once.
 //
 // The minimizer evaluates FUNCT once per point at the current parameters and once
-// more per free parameter with that one parameter displaced.  A displaced
-// parameter of layer k changes nothing below layer k, and a parameter outside the
-// optics (scale, background, illumination, magnetization averages, polarization)
-// changes no reflection amplitude.  PointOptics keeps every intermediate quantity
-// of the undisplaced evaluation (per kernel point and spin state: wave numbers,
-// phase factors, interface terms, recursion amplitudes; per kernel point: R+, R-,
-// channel intensities and weights) and recomputes for a displaced parameter only
-// what depends on it, with the same elementary steps in the same order as FUNCT,
-// so that every value is bit for bit the one FUNCT returns.
+// more per free parameter with that one parameter displaced.  The optics of one
+// angle is the same for every channel (only the selection of the channel sum
+// differs), so points of different channels at the same angle share one
+// evaluation here.  A displaced parameter of layer k changes nothing below layer
+// k, and a parameter outside the optics (scale, background, illumination,
+// magnetization averages, polarization) changes no reflection amplitude.  PointOptics keeps every
+// intermediate quantity of the undisplaced evaluation (per kernel point and spin state: wave
+// numbers, phase factors, interface terms, recursion amplitudes; per kernel point: R+, R-, channel
+// intensities and weights) and recomputes for a displaced parameter only what depends on it, with
+// the same elementary steps in the same order as FUNCT, so that every value is bit for bit the one
+// FUNCT returns for that channel.
 //
 // Storage is sized once by prepare() for the run's number of layers and kernel
 // points; evaluate() and displaced() allocate nothing.  One PointOptics per thread.
@@ -26,13 +29,13 @@ class PointOptics {
   // Sizes the caches for t.nlay layers and t.j0 kernel points.
   void prepare(const Tables& t);
 
-  // FUNCT's value at PARAM for the point X (same result, same stop on a bad
-  // channel code), keeping the intermediate quantities.
-  double evaluate(const Tables& t, const ParamVector& PARAM, const Table<double, 2>& X);
+  // FUNCT's values at PARAM for the measured angle theta, f[c - 1] for channel
+  // code c = 1..4, keeping the intermediate quantities.
+  void evaluate(const Tables& t, const ParamVector& PARAM, double theta, double f[4]);
 
-  // FUNCT's value for the point last evaluated, with PARAM differing from the
+  // The same for the angle last evaluated, with PARAM differing from the
   // evaluated parameters in slot i only.
-  double displaced(const Tables& t, const ParamVector& PARAM, int i);
+  void displaced(const Tables& t, const ParamVector& PARAM, int i, double f[4]);
 
  private:
   // Real and imaginary parts in separate arrays.
@@ -56,8 +59,8 @@ class PointOptics {
   std::size_t at(int lane, int j) const {
     return static_cast<std::size_t>(j) * lanes_ + static_cast<std::size_t>(lane);
   }
-  double select(const double sigma[2][2]) const;
-  double sum_channels(const double* omega, const double* I) const;
+  // Channel sums over the active kernel points, Sigma(a,b) in sigma[a-1][b-1].
+  void sum_channels(const double* omega, const double* I, double sigma[2][2]) const;
   // Amplitudes X(j) of every lane across a layer j+1 that is exactly at its
   // critical angle in some lane (the other lanes take the plain step).
   void step_near_critical(const Tables& t, const ParamVector& PARAM, int j, int m, const double* Er,
@@ -69,7 +72,6 @@ class PointOptics {
   int N_ = 0;
   std::size_t lanes_ = 0;  // 2 * j0
   int nact_ = 0;           // kernel points above the zero angle
-  int channel_ = 0;
   double scaling_ = 0, background_ = 0, alpha0_ = 0, four_pi_ = 0;
   double sigma_[2][2] = {};
   ChannelTerms terms_ = {};  // at the evaluated parameters
@@ -89,5 +91,10 @@ class PointOptics {
   Split E_m_, F_up_, G_up_, F_dn_, G_dn_, zeros_;
   Split xbuf_[3];
 };
+
+// FUNCT's value for every point of the point table, f[p - 1] for point p, with
+// one optics evaluation per distinct glancing angle.  Throws RunStop("X(2)
+// wrong!") on a channel code outside 1..4, as FUNCT does.
+std::vector<double> point_values(const Tables& t, const ParamVector& PARAM);
 
 }  // namespace tessaline

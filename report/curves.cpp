@@ -1,8 +1,11 @@
 // The model-curve files: the model intensity of each spin channel on a regular
 // grid of 200 glancing angles up to the last measured angle, one file per
-// channel, and the console lines that name all output files.
+// channel, and the console lines that name all output files.  The four channels
+// share the grid, so each angle's optics is evaluated once for all four
+// (PointOptics, the same values as FUNCT to the last bit).
 #include <string>
 
+#include "model/point_optics.hpp"
 #include "report/report.hpp"
 
 namespace tessaline {
@@ -13,24 +16,25 @@ constexpr int kCurvePoints = 200;
 
 }  // namespace
 
-void write_curve_files(const Tables& t, ModelWork& w, textio::OutStream& console) {
+void write_curve_files(const Tables& t, textio::OutStream& console) {
   // The grid starts one step above zero and ends on the last angle read from the
   // data file, whatever points were excluded from the fit.
   const double delta = t.theta_last / kCurvePoints;
   Table<double, kCurvePoints> angle;
-  Table<double, kCurvePoints> value;
-  Table<double, 2> X;
+  Table<double, kCurvePoints> value[4];  // by channel code - 1
+  PointOptics optics;
+  optics.prepare(t);
+  for (int k = 1; k <= kCurvePoints; ++k) {
+    angle(k) = k * delta;
+    double f[4];
+    optics.evaluate(t, t.PARAM, angle(k), f);
+    for (int j = 1; j <= 4; ++j) value[j - 1](k) = f[j - 1];
+  }
 
   for (int j = 1; j <= 4; ++j) {
-    X(2) = j;
-    for (int k = 1; k <= kCurvePoints; ++k) {
-      angle(k) = k * delta;
-      X(1) = angle(k);
-      value(k) = FUNCT(t, w, X);
-    }
     textio::OutStream file;
     file.create(std::string(file_name(OUTNAM(j))));
-    for (int k = 1; k <= kCurvePoints; ++k) file.write_free({angle(k), value(k)});
+    for (int k = 1; k <= kCurvePoints; ++k) file.write_free({angle(k), value[j - 1](k)});
     file.close();
   }
 

@@ -4,8 +4,8 @@
 // Every line goes through the text-record layer; a line that belongs to both the
 // console and the results file is written to the console first.  Values are
 // printed in physical units, PARAM(i) / SCALE(i).  Nothing here allocates per
-// line beyond the small strings of the text records; the curve files use two
-// fixed work tables of 200 doubles.
+// line beyond the small strings of the text records; the curve files use fixed
+// work tables of 200 angles and values and one set of optics caches.
 #pragma once
 
 #include <array>
@@ -87,6 +87,6 @@ void write_closing_line(textio::OutStream& console, textio::OutStream& results);
 // glancing angle k * theta_last / 200 (k = 1..200) and the model value FUNCT at
 // that angle, for the parameters now in PARAM; then names the output files on
 // the console.
-void write_curve_files(const Tables& t, ModelWork& w, textio::OutStream& console);
+void write_curve_files(const Tables& t, textio::OutStream& console);
 
 }  // namespace tessaline

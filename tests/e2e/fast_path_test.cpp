@@ -1,10 +1,11 @@
-// The fast evaluation of S, G and Z must leave every printed digit of a run
-// unchanged.  The whole output side of a run (results-file head, iteration
-// monitor, fit, closing line, curve files) runs twice in a scratch directory,
-// once with the straightforward evaluation and once with the parallel cached one
-// on two threads, and the files are compared byte for byte.  A file stands in for
-// the console, so the entry-file echo, the monitor blocks, the end-status message
-// and the closing console lines are compared too.
+// The fast evaluations must leave every printed digit of a run unchanged.  The
+// whole output side of a run (results-file head, iteration monitor, fit, closing
+// line, curve files) runs twice in a scratch directory: once straightforwardly,
+// with SGZ calling FUNCT point by point and the curve files written from FUNCT
+// channel by channel, and once with the parallel cached evaluation on two
+// threads and the curve files of the program; the files are compared byte for
+// byte.  A file stands in for the console, so the entry-file echo, the monitor
+// blocks, the end-status message and the closing console lines are compared too.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "driver/driver.hpp"
 #include "fit/fit.hpp"
 #include "fit/parallel_sgz.hpp"
+#include "model/angle_groups.hpp"
 #include "model/model.hpp"
 #include "report/report.hpp"
 #include "tests/driver/scratch.hpp"
@@ -45,9 +47,26 @@ struct RunFiles {
   const std::string& operator[](std::size_t i) const { return text.at(i); }
 };
 
+// The curve files as FUNCT gives them: 200 calls per channel, one file after the
+// other, each line the angle k * theta_last / 200 and the model value.
+void write_curves_by_funct(const Tables& t) {
+  auto w = std::make_unique<ModelWork>();
+  Table<double, 2> X;
+  for (int j = 1; j <= 4; ++j) {
+    textio::OutStream file;
+    file.create(std::string(file_name(OUTNAM(j))));
+    for (int k = 1; k <= 200; ++k) {
+      X(1) = k * (t.theta_last / 200);
+      X(2) = j;
+      file.write_free({X(1), FUNCT(t, *w, X)});
+    }
+    file.close();
+  }
+}
+
 // One run from the files to the outputs, as the program makes it, with the
 // exclusion answers `exclusions` and `threads` threads of the fast evaluation
-// (0: the straightforward evaluation).
+// (0: the straightforward evaluation, and curve files from FUNCT).
 RunFiles run_pipeline(const std::string& entry, const std::string& data,
                       const std::string& exclusions, int threads) {
   ScratchDir dir;
@@ -80,7 +99,8 @@ RunFiles run_pipeline(const std::string& entry, const std::string& data,
     LSQFIT(*t, *fs, monitor, S, t->NPAR, /*MAXRED=*/1, /*NCALM=*/2, /*MAXITER=*/200,
            /*TOL=*/0.1, STEPERR, STEPSCALE, /*PRTFREQ=*/1, IEXIT);
     write_closing_line(console, results);
-    write_curve_files(*t, fs->model, console);
+    write_curve_files(*t, console);
+    if (threads == 0) write_curves_by_funct(*t);  // in place of the files just written
     console.close();
   }
   RunFiles r;
@@ -247,9 +267,10 @@ Lines multilayer_entry(bool truth) {
 }
 
 // Data of the true multilayer: 60 angles per channel from 0.003 to 0.04 rad,
-// error bars of 5 % plus 1e-7, Gaussian noise of the error bars (Box-Muller from
-// a fixed 64-bit Mersenne twister).
-std::string multilayer_data(const std::string& true_entry) {
+// each channel's grid moved by `shift` from the one before, error bars of 5 %
+// plus 1e-7, Gaussian noise of the error bars (Box-Muller from a fixed 64-bit
+// Mersenne twister).
+std::string multilayer_data(const std::string& true_entry, double shift) {
   const auto t = load_model(true_entry);
   auto w = std::make_unique<ModelWork>();
   std::mt19937_64 rng(424242);
@@ -262,7 +283,7 @@ std::string multilayer_data(const std::string& true_entry) {
   Table<double, 2> X;
   for (int c = 1; c <= 4; ++c) {
     for (int p = 1; p <= t->nn; ++p) {
-      X(1) = 0.003 + 0.037 * (p - 1) / (t->nn - 1);
+      X(1) = 0.003 + 0.037 * (p - 1) / (t->nn - 1) + shift * (c - 1);
       X(2) = c;
       const double f = FUNCT(*t, *w, X);
       const double error = 0.05 * f + 1e-7;
@@ -274,19 +295,29 @@ std::string multilayer_data(const std::string& true_entry) {
   return text;
 }
 
+// The channels on one common grid and on four different grids (moved by a
+// fifth of the grid step from channel to channel).
 TEST(FastEvaluation, AMultilayerFitWithExclusionsPrintsTheSameDigits) {
-  ScratchDir files;
-  files.write("true.ent", lines(multilayer_entry(true)));
-  files.write("start.ent", lines(multilayer_entry(false)));
-  files.write("points.dat", multilayer_data(files.file("true.ent")));
-  const std::string entry = files.file("start.ent"), data = files.file("points.dat");
-  // Two points dropped at the start and three at the end of every channel.
-  const RunFiles reference = run_pipeline(entry, data, "2\n3\n", 0);
-  const RunFiles fast = run_pipeline(entry, data, "2\n3\n", 2);
-  EXPECT_NE(reference[1].find("The first  2 experimental points are excluded\n"),
-            std::string::npos);
-  EXPECT_GE(block_count(reference[1]), 3);
-  expect_identical(reference, fast);
+  for (double shift : {0.0, 0.037 / 59 / 5}) {
+    SCOPED_TRACE(shift);
+    ScratchDir files;
+    files.write("true.ent", lines(multilayer_entry(true)));
+    files.write("start.ent", lines(multilayer_entry(false)));
+    files.write("points.dat", multilayer_data(files.file("true.ent"), shift));
+    const std::string entry = files.file("start.ent"), data = files.file("points.dat");
+    AngleGroups groups;
+    groups.build(*load_model(entry, data));
+    int shared = 0;
+    for (int p = 1; p <= groups.points(); ++p) shared += groups.first(p) != p;
+    EXPECT_EQ(shared, shift == 0.0 ? 180 : 0);  // 3 x 60 points repeat UU's angles
+    // Two points dropped at the start and three at the end of every channel.
+    const RunFiles reference = run_pipeline(entry, data, "2\n3\n", 0);
+    const RunFiles fast = run_pipeline(entry, data, "2\n3\n", 2);
+    EXPECT_NE(reference[1].find("The first  2 experimental points are excluded\n"),
+              std::string::npos);
+    EXPECT_GE(block_count(reference[1]), 3);
+    expect_identical(reference, fast);
+  }
 }
 
 }  // namespace

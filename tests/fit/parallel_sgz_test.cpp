@@ -1,7 +1,8 @@
 // The fast evaluation of S, G and Z against the straightforward one: the same
 // bits (memcmp) for every kind of free parameter, at bounds, with one kernel
-// point and with the largest kernel, for any number of threads; and a whole fit
-// that passes through the same numbers at every iteration.
+// point and with the largest kernel, for any number of threads, whichever
+// channels share which angles; and a whole fit that passes through the same
+// numbers at every iteration.
 #include "fit/parallel_sgz.hpp"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,17 @@ using test::add_point;
 using test::film_tables;
 using test::set_phys;
 
+// Angle of point p = 0..nn-1 of channel ch = 1..4.
+using AngleLayout = double (*)(int ch, int p, int nn);
+
+// nn angles from 0.2 to 30.2 mrad, the same for every channel.
+double common_grid(int, int p, int nn) { return 0.0002 + 0.03 * p / (nn - 1); }
+
 // A rough, absorbing, magnetic multilayer with tilted polarization, a domain
 // averaged magnetization axis, illumination, background and a zero shift; a
 // Gaussian kernel of j0 points; nn angles per channel starting low enough that
 // some kernel points fall below the zero angle.  Every parameter is free.
-std::unique_ptr<Tables> general_case(int nlay, int j0, int nn) {
+std::unique_ptr<Tables> general_case(int nlay, int j0, int nn, AngleLayout angle = common_grid) {
   auto t = film_tables(nlay);
   Tables& T = *t;
   for (int k = 1; k <= nlay; ++k) {
@@ -64,7 +71,7 @@ std::unique_ptr<Tables> general_case(int nlay, int j0, int nn) {
   Table<double, 2> X;
   for (int ch = 1; ch <= 4; ++ch)
     for (int p = 0; p < nn; ++p) {
-      X(1) = 0.0002 + 0.03 * p / (nn - 1);
+      X(1) = angle(ch, p, nn);
       X(2) = ch;
       const double y = FUNCT(T, w, X);
       const double sigma = 0.05 * std::fabs(y) + 1e-7;
@@ -133,6 +140,47 @@ TEST(ParallelSGZ, OneLayerWithTheLargestKernel) {
 TEST(ParallelSGZ, OneKernelPoint) {
   auto t = general_case(3, 1, 20);
   expect_fast_equals_reference(*t);
+}
+
+// The channels on four different grids; on a mix where some angles are shared
+// by two or three channels only; and with repeated angles inside a channel.
+double four_grids(int ch, int p, int nn) { return common_grid(ch, p, nn) + 1.7e-5 * (ch - 1); }
+double mixed_grids(int ch, int p, int nn) {
+  const bool shared[4] = {true, p % 2 == 0, p % 3 == 0, p >= nn / 2};
+  return common_grid(ch, p, nn) + (shared[ch - 1] ? 0.0 : 1.3e-5 * ch);
+}
+double repeated_angles(int ch, int p, int nn) {
+  // UU and DD hold each angle twice in a row, UD three times, DU once.
+  const int q = ch <= 2 ? p / 2 * 2 : (ch == 3 ? p / 3 * 3 : p);
+  return common_grid(ch, q, nn);
+}
+
+TEST(ParallelSGZ, AnySharingOfAnglesBetweenAndWithinChannels) {
+  for (AngleLayout layout : {four_grids, mixed_grids, repeated_angles}) {
+    for (int j0 : {1, 101}) {
+      auto t = general_case(2, j0, 7, layout);
+      SCOPED_TRACE(j0);
+      expect_fast_equals_reference(*t);
+    }
+  }
+}
+
+// Set up for a common grid and one free parameter, then evaluated after the
+// channels moved to different grids and every parameter was freed: the groups
+// of angles are made anew, and the derivative rows no longer fit the buffer at
+// once, so the points go in windows.
+TEST(ParallelSGZ, PointsAndFreeParametersChangedAfterSetUp) {
+  auto t = general_case(3, 3, 40);
+  Tables& T = *t;
+  auto steplim = std::make_unique<ParamVector>(T.STEPLIM);
+  for (int i = 2; i <= T.NPAR; ++i) T.STEPLIM(i) = 0.0;
+  ParallelSGZ fast(T, 2);
+  T.STEPLIM = *steplim;
+  for (int p = 1; p <= T.npoint; ++p) {
+    const int ch = (p - 1) / T.nn + 1;
+    T.POINTS(4 * (p - 1) + 3) = mixed_grids(ch, (p - 1) % T.nn, T.nn);
+  }
+  expect_same_bits(evaluate(T, &fast), evaluate(T, nullptr));
 }
 
 // Sixty layers; free: parameters of the first, a middle and the last layer, the

@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "model/optics.hpp"
 #include "model_setup.hpp"
 
 // Counts heap allocations while armed, to show that the model allocates nothing.
@@ -144,6 +145,24 @@ TEST_F(Instrument, IlluminationFactor) {
   m_.set_instrument(1.0, 0.03, 0.0);
   const double f = 0.002 / std::sqrt(0.002 * 0.002 + 0.03 * 0.03);
   EXPECT_NEAR(m_.funct(0.002, 3), f * I(0.002, 3), 1e-15 * I(0.002, 3));
+}
+
+// The illumination weight where the squares underflow.  With alpha_0 = 0 and an
+// angle below about 1.6e-162 the formula divides by zero; the fraction is then
+// its limit, 1.  Where the formula is finite it stands bit for bit, even where
+// a subnormal square makes it inexact.  With both squares underflowing and
+// alpha_0 not 0 the fraction is theta/|(theta, alpha_0)|.
+TEST(Illumination, WeightWhereTheSquaresUnderflow) {
+  using optics::illuminated_weight;
+  for (double theta : {1.5e-162, 1e-200, 4.9e-324})
+    EXPECT_EQ(illuminated_weight(0.25, theta, 0.0), 0.25) << theta;
+  const double theta = 1.2345e-160;  // theta^2 is subnormal
+  const double formula = 0.25 * theta / std::sqrt(theta * theta);
+  ASSERT_NE(formula, 0.25);
+  EXPECT_EQ(illuminated_weight(0.25, theta, 0.0), formula);
+  EXPECT_EQ(illuminated_weight(0.25, 0.002, 0.003),
+            0.25 * 0.002 / std::sqrt(0.002 * 0.002 + 0.003 * 0.003));
+  EXPECT_NEAR(illuminated_weight(0.25, 3e-170, 4e-170), 0.25 * 0.6, 1e-16);
 }
 
 // Kernel points at or below the zero angle contribute nothing and the weights of

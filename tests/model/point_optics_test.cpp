@@ -1,11 +1,12 @@
-// The cached evaluation of a point gives FUNCT's value bit for bit, at the
-// evaluated parameters and with any single parameter displaced.
+// The cached evaluation of one angle gives FUNCT's value in every channel bit for
+// bit, at the evaluated parameters and with any single parameter displaced.
 #include "model/point_optics.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "model_setup.hpp"
 
@@ -45,8 +46,8 @@ void set_instrument(ModelSetup& m, int j0) {
   for (int j = 1; j <= j0; ++j) t.coll_weight(j) /= sum;
 }
 
-// Every slot displaced in turn, for every channel and a few angles (the lowest
-// ones with kernel points below the zero angle), against FUNCT.
+// Every slot displaced in turn, at a few angles (the lowest ones with kernel
+// points below the zero angle), against FUNCT in every channel.
 void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> angles) {
   Tables& t = m.t();
   PointOptics po;
@@ -54,21 +55,26 @@ void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> ang
   auto P = std::make_unique<ParamVector>(t.PARAM);
   auto work = std::make_unique<ModelWork>();
   Table<double, 2> X;
-  for (double theta : angles) {
+  auto expect_funct = [&](const double f[4], const char* what, int slot) {
     for (int code = 1; code <= 4; ++code) {
-      X(1) = theta;
       X(2) = code;
-      const double f0 = po.evaluate(t, *P, X);
-      ASSERT_TRUE(same_bits(f0, FUNCT(t, *P, *work, X))) << "theta " << theta << " code " << code;
-      for (int i = 1; i <= t.NPAR; ++i) {
-        const double a0 = (*P)(i);
-        (*P)(i) = a0 == 0.0 ? 1e-3 : a0 * (1.0 + 1e-4);
-        const double fast = po.displaced(t, *P, i);
-        const double ref = FUNCT(t, *P, *work, X);
-        (*P)(i) = a0;
-        ASSERT_TRUE(same_bits(fast, ref)) << "slot " << i << " theta " << theta << " code " << code
-                                          << ": " << fast << " vs " << ref;
-      }
+      const double ref = FUNCT(t, *P, *work, X);
+      ASSERT_TRUE(same_bits(f[code - 1], ref))
+          << what << " slot " << slot << " theta " << X(1) << " code " << code << ": "
+          << f[code - 1] << " vs " << ref;
+    }
+  };
+  for (double theta : angles) {
+    X(1) = theta;
+    double f[4];
+    po.evaluate(t, *P, theta, f);
+    expect_funct(f, "undisplaced", 0);
+    for (int i = 1; i <= t.NPAR; ++i) {
+      const double a0 = (*P)(i);
+      (*P)(i) = a0 == 0.0 ? 1e-3 : a0 * (1.0 + 1e-4);
+      po.displaced(t, *P, i, f);
+      expect_funct(f, "displaced", i);
+      (*P)(i) = a0;
     }
   }
 }
@@ -104,14 +110,33 @@ TEST(PointOptics, SameBitsWithALayerExactlyAtItsCriticalAngle) {
   expect_all_slots_identical(m, {theta});
 }
 
-TEST(PointOptics, BadChannelCodeStopsAsFunctDoes) {
-  ModelSetup m(general_stack(2));
-  PointOptics po;
-  po.prepare(m.t());
-  Table<double, 2> X;
-  X(1) = 0.01;
-  X(2) = 5.0;
-  EXPECT_THROW(po.evaluate(m.t(), m.t().PARAM, X), RunStop);
+// The model value of every point of a point table through one evaluation per
+// distinct angle: angles shared by all four channels, by some, by none, and
+// repeated inside a channel; channel codes that are not whole numbers.
+TEST(PointValues, EveryPointAsFunctWhateverAnglesItShares) {
+  ModelSetup m(general_stack(3));
+  set_instrument(m, 7);
+  Tables& t = m.t();
+  const double angles[4][5] = {{0.004, 0.009, 0.009, 0.02, 0.031},
+                               {0.004, 0.0095, 0.02, 0.02, 0.0305},
+                               {0.004, 0.009, 0.0201, 0.031, 0.031},
+                               {0.0041, 0.009, 0.02, 0.0302, 0.031}};
+  t.npoint = 0;
+  for (int ch = 1; ch <= 4; ++ch) {
+    for (double theta : angles[ch - 1]) {
+      const int k = 1 + 4 * t.npoint++;
+      t.POINTS(k + 2) = theta;
+      t.POINTS(k + 3) = ch + 0.5;
+    }
+  }
+  const std::vector<double> f = point_values(t, t.PARAM);
+  ASSERT_EQ(f.size(), 20u);
+  for (int p = 1; p <= 20; ++p) {
+    const double want = m.funct(t.POINTS(4 * p - 1), t.POINTS(4 * p));
+    EXPECT_TRUE(same_bits(f[static_cast<std::size_t>(p - 1)], want)) << "point " << p;
+  }
+  t.POINTS(4 * 7) = 5.0;
+  EXPECT_THROW(point_values(t, t.PARAM), RunStop);
 }
 
 }  // namespace

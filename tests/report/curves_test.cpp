@@ -23,7 +23,6 @@ class CurvesTest : public testing::InTempDir {
  protected:
   void SetUp() override {
     InTempDir::SetUp();
-    work = std::make_unique<ModelWork>();
     console.create("console.txt");
   }
 
@@ -40,7 +39,7 @@ class CurvesTest : public testing::InTempDir {
   }
 
   void write() {
-    write_curve_files(*t, *work, console);
+    write_curve_files(*t, console);
     console.close();
   }
 
@@ -57,7 +56,6 @@ class CurvesTest : public testing::InTempDir {
   }
 
   std::unique_ptr<Tables> t;
-  std::unique_ptr<ModelWork> work;
   textio::OutStream console;
 };
 

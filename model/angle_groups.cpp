@@ -1,0 +1,60 @@
+// Grouping of the point table by glancing angle: see angle_groups.hpp.
+#include "model/angle_groups.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstdint>
+
+namespace tessaline {
+
+namespace {
+
+std::uint64_t angle_bits(const Tables& t, int p) {
+  return std::bit_cast<std::uint64_t>(point_angle(t, p));
+}
+
+}  // namespace
+
+AngleGroups::AngleGroups() {
+  const std::size_t n = static_cast<std::size_t>(kMaxPoints) + 1;
+  first_.assign(n, 0);
+  previous_.assign(n, 0);
+  next_.assign(n, 0);
+  order_.assign(n, 0);
+}
+
+void AngleGroups::build(const Tables& t) {
+  assert(t.npoint <= kMaxPoints);
+  npoint_ = t.npoint;
+  // Sorting by (bits, point) puts the points of one angle next to each other,
+  // in table order; std::sort works in place.
+  int* order = order_.data();
+  for (int p = 1; p <= npoint_; ++p) order[p - 1] = p;
+  std::sort(order, order + npoint_, [&t](int a, int b) {
+    const std::uint64_t x = angle_bits(t, a), y = angle_bits(t, b);
+    return x != y ? x < y : a < b;
+  });
+  for (int r = 0; r < npoint_;) {
+    int e = r + 1;
+    while (e < npoint_ && angle_bits(t, order[e]) == angle_bits(t, order[r])) ++e;
+    for (int k = r; k < e; ++k) {
+      const std::size_t p = static_cast<std::size_t>(order[k]);
+      first_[p] = order[r];
+      previous_[p] = k > r ? order[k - 1] : 0;
+      next_[p] = k + 1 < e ? order[k + 1] : 0;
+    }
+    r = e;
+  }
+}
+
+bool AngleGroups::current(const Tables& t) const {
+  if (t.npoint != npoint_) return false;
+  for (int p = 1; p <= npoint_; ++p) {
+    const int q = previous(p);
+    if (q != 0 && angle_bits(t, q) != angle_bits(t, p)) return false;
+  }
+  return true;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,55 @@
+// Points of the point table grouped by glancing angle.
+//
+// The model value of a point depends on its angle and its channel only, and the
+// optics of one angle gives all four channels.  Measured and simulated data
+// nearly always put the four channels on one common grid of angles, so the
+// points that share an angle, equal to the bit, are evaluated together: one
+// optics evaluation per distinct angle instead of one per point.
+//
+// AngleGroups links the points of one angle in table order.  Its tables are
+// sized once for the largest point table; build() and current() allocate
+// nothing.
+#pragma once
+
+#include <vector>
+
+#include "tables/tables.hpp"
+
+namespace tessaline {
+
+// Largest number of points in the point table (four channels of maxpoint).
+inline constexpr int kMaxPoints = 4 * maxpoint;
+
+// Glancing angle of point p (1-based) of the point table.
+inline double point_angle(const Tables& t, int p) { return t.POINTS(1 + (p - 1) * t.nvalues + 2); }
+
+// Channel code of point p of the point table.
+inline double point_code(const Tables& t, int p) { return t.POINTS(1 + (p - 1) * t.nvalues + 3); }
+
+class AngleGroups {
+ public:
+  AngleGroups();
+
+  // Groups the points of t's point table by the bits of their angles.
+  void build(const Tables& t);
+
+  // True while the groups still hold for t's point table: the same number of
+  // points, and every point's angle the same bits as that of the point before it
+  // in its group.
+  bool current(const Tables& t) const;
+
+  int points() const { return npoint_; }
+  // The first point (in table order) with the angle of point p; p itself when
+  // no earlier point has it.
+  int first(int p) const { return first_[static_cast<std::size_t>(p)]; }
+  // The point before and after p with the same angle; 0 when there is none.
+  int previous(int p) const { return previous_[static_cast<std::size_t>(p)]; }
+  int next(int p) const { return next_[static_cast<std::size_t>(p)]; }
+
+ private:
+  int npoint_ = 0;
+  std::vector<int> first_, previous_, next_;  // indexed by point, 1..npoint
+  std::vector<int> order_;                    // points sorted by angle bits
+};
+
+}  // namespace tessaline
