@@ -41,16 +41,19 @@ inline cplx normal_wave_number(double k0, cplx U) {
 // (kz_j + kz_{j+1}) times the Nevot-Croce factor W = exp(g kz_j kz_{j+1}).
 inline void interface_terms(double g, cplx kz_j, cplx kz_j1, cplx& F, cplx& G) {
   const cplx W = cexp(cmul(scale(g, kz_j), kz_j1));
-  if (kz_j.real() == 0.0 && kz_j.imag() == 0.0) {
-    // A non-absorbing medium exactly at its critical angle: the same ratio F/G
-    // without the division by kz_j.
-    F = cmul({kz_j.real() - kz_j1.real(), kz_j.imag() - kz_j1.imag()}, W);
-    G = {kz_j.real() + kz_j1.real(), kz_j.imag() + kz_j1.imag()};
-    return;
+  if (kz_j.real() != 0.0 || kz_j.imag() != 0.0) {
+    const cplx r = cdiv(kz_j1, kz_j);
+    if (std::isfinite(r.real()) && std::isfinite(r.imag())) {
+      F = cmul({1.0 - r.real(), 0.0 - r.imag()}, W);
+      G = {1.0 + r.real(), r.imag()};
+      return;
+    }
   }
-  const cplx r = cdiv(kz_j1, kz_j);
-  F = cmul({1.0 - r.real(), 0.0 - r.imag()}, W);
-  G = {1.0 + r.real(), r.imag()};
+  // A non-absorbing medium exactly at its critical angle (kz_j = 0), or the
+  // vacuum at a glancing angle so small (below about 1e-155 rad) that the ratio
+  // overflows: the same ratio F/G without the division by kz_j.
+  F = cmul({kz_j.real() - kz_j1.real(), kz_j.imag() - kz_j1.imag()}, W);
+  G = {kz_j.real() + kz_j1.real(), kz_j.imag() + kz_j1.imag()};
 }
 
 // Phase factor exp(2i phi) of the path down and back up through a layer.

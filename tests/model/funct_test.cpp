@@ -165,6 +165,23 @@ TEST(Illumination, WeightWhereTheSquaresUnderflow) {
   EXPECT_NEAR(illuminated_weight(0.25, 3e-170, 4e-170), 0.25 * 0.6, 1e-16);
 }
 
+// Below about 1e-155 rad the ratio kz_1/k0 of the vacuum interface overflows;
+// the interface is then formed without that division, and the model goes on to
+// its limit at grazing incidence (total reflection, R+ = R- = -1) instead of
+// NaN.  Angles where the ratio is finite keep their values bit for bit, so the
+// limit is checked against 1e-12 rad, where it is reached to 1e-9.  (Between
+// 1.5e-162 and 1.5e-154 the square of the angle is subnormal and the
+// illumination weight, kept as its formula, is off 1 by up to 1e-5.)
+TEST_F(Instrument, GrazingAnglesBelowTheRatioOverflowReachTheLimit) {
+  m_.set_instrument(1.0, 0.0, 0.0);
+  for (double theta : {1e-170, 1e-300, 4.9e-324}) {
+    for (int code = 1; code <= 4; ++code) {
+      const double limit = m_.funct(1e-12, code);
+      EXPECT_NEAR(m_.funct(theta, code), limit, 1e-9 * std::fabs(limit)) << theta << " " << code;
+    }
+  }
+}
+
 // Kernel points at or below the zero angle contribute nothing and the weights of
 // the others are not renormalized.  Offsets -d, 0, +d; at theta_m = d the third
 // point and at theta_m = 0 the second lands exactly on the zero angle (evaluating
