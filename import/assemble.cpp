@@ -42,6 +42,7 @@ std::string describe_polarization(const DataSet& s) {
     return p + " = " + std::string(kChannelNames[static_cast<std::size_t>(s.channel)]);
   if (p == "po" || p == "mo") return p + " (polarizer only, no analyser)";
   if (p == "op" || p == "om") return p + " (analyser only, no polarizer)";
+  if (p == "+" || p == "-") return p + " (polarizer only, no analyser)";
   if (p == "unpolarized") return "unpolarized";
   // ORSO's default when a header names no polarization.
   if (p.empty()) return "unpolarized (no polarization given)";
@@ -72,7 +73,7 @@ std::array<const DataSet*, kChannels> assign_channels(const std::vector<DataSet>
     problems.push_back(
         "the fit needs all four spin channels UU, DD, UD and DU, each measured with a polarizer "
         "and an analyser (ORSO polarization pp, mm, pm and mp; NCNR cross sections D, A, C and "
-        "B). Found " +
+        "B, or ++, --, +- and -+). Found " +
         (found.empty() ? std::string("no data set") : join(found, "; ")) +
         ". Missing: " + join(missing, ", ") + ".");
   }
@@ -104,7 +105,8 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
       if (once(s->file))
         problems.push_back(
             s->file + " gives only a wavelength range, " + s->wavelength_range +
-            " (time of flight): give the wavelength for the angles with --wavelength L; the "
+            " (time of flight, or several wavelengths): give the wavelength for the angles with "
+            "--wavelength L; the "
             "reflectivity depends on Qz alone, so any L (say one inside the range) gives the same "
             "fit as long as the entry file holds the same L");
     } else if (once(s->file)) {

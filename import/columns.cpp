@@ -20,10 +20,21 @@ std::vector<Line> read_lines(std::istream& in, const std::string& name) {
   std::vector<Line> lines;
   std::string s;
   int n = 0;
-  while (std::getline(in, s)) {
+  for (;;) {
+    s.clear();
+    char c;
+    bool any = false;
+    while (in.get(c) && c != '\n') {
+      any = true;
+      if (s.size() == kMaxLine)
+        throw ImportError(name + ", line " + std::to_string(n + 1) + ": longer than " +
+                          std::to_string(kMaxLine >> 20) + " MiB; not a reduced reflectivity file");
+      s += c;
+    }
+    if (!any && !in) break;
     if (!s.empty() && s.back() == '\r') s.pop_back();
     lines.push_back({++n, std::move(s)});
-    s.clear();
+    if (!in) break;
   }
   if (in.bad()) throw ImportError(name + ": cannot be read after line " + std::to_string(n));
   return lines;
@@ -219,11 +230,17 @@ std::ifstream open_file(const std::string& path) {
 
 std::vector<DataSet> read_reduced_file(const std::string& path) {
   std::ifstream f = open_file(path);
-  std::string first;
-  std::getline(f, first);
+  // The first bytes tell the format: ORSO names itself, the newer NCNR files
+  // begin with a '# "key": value' line.
+  char head[16] = {};
+  f.read(head, sizeof head);
+  const std::string_view first(head, static_cast<std::size_t>(f.gcount()));
   f.clear();
   f.seekg(0);
   if (ends_with(path, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(f, path);
+  const auto quote = first.find_first_not_of(" \t", 1);
+  if (!first.empty() && first[0] == '#' && quote != std::string_view::npos && first[quote] == '"')
+    return read_ncnr_blocks(f, path);
   return {read_ncnr(f, path)};
 }
 

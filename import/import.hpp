@@ -53,7 +53,7 @@ struct ReducedPoint {
 struct DataSet {
   std::string file;                  // the file's name, as given
   std::string name;                  // ORSO data-set identifier; empty for one-curve files
-  std::string polarization;          // as declared: ORSO pp/mm/pm/mp/po/..., NCNR A..D
+  std::string polarization;          // as declared: ORSO pp/mm/pm/mp/po/..., NCNR A..D or ++/--/...
   int channel = kNoChannel;          // 0..3 in kChannelNames order, or kNoChannel
   int line = 0;                      // where the set begins in its file
   std::vector<ReducedPoint> points;  // every point the file does not exclude, in file order
@@ -76,12 +76,20 @@ std::vector<DataSet> read_orso(std::istream& in, const std::string& name);
 // A = --, B = -+, C = +-, D = ++ (polarizer, analyser).
 DataSet read_ncnr(std::istream& in, const std::string& name);
 
+// NCNR reduced file of the newer kind: '# "key": JSON value' header lines and
+// one block per cross section (a file may hold all four), the cross section as
+// "polarization": "++", "--", "+-" or "-+" (polarizer, analyser), the columns
+// named by "columns" (Qz, R, its uncertainty, the Qz resolution as one
+// standard deviation) with their "units".
+std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name);
+
 // Plain columns Qz [1/A], R, dR [, dQz] for the given channel; '#' lines are
 // comments.
 DataSet read_columns(std::istream& in, const std::string& name, int channel);
 
 // Opens `path` and reads it as ORSO (a name ending in .ort, or a first line
-// naming the ORSO format) or else as an NCNR reduced file.
+// naming the ORSO format), as an NCNR file of the newer kind (a first line
+// '# "key": ...'), or else as an NCNR reduced file.
 std::vector<DataSet> read_reduced_file(const std::string& path);
 DataSet read_column_file(const std::string& path, int channel);
 

@@ -1,6 +1,7 @@
 // Line and number handling shared by the readers of the reduced formats.
 #pragma once
 
+#include <cstddef>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -15,8 +16,14 @@ struct Line {
   std::string text;
 };
 
+// Longest line accepted.  A header line listing a value for every point stays
+// far below it; anything longer is not a reduced file (or is /dev/zero), and
+// reading on would only exhaust the memory.
+inline constexpr std::size_t kMaxLine = std::size_t{4} << 20;
+
 // Every line of the stream, without its line end (LF or CRLF).  A stream that
-// fails other than by reaching its end is an ImportError naming the file.
+// fails other than by reaching its end, or a line longer than kMaxLine, is an
+// ImportError naming the file.
 std::vector<Line> read_lines(std::istream& in, const std::string& name);
 
 // Blank- or tab-separated words.

@@ -243,7 +243,8 @@ TEST(ArbitraryBytes, AreRefusedWithoutACrash) {
   ASSERT_GT(whole.size(), 2000u);
   for (std::size_t n = 0; n < whole.size(); n += 13) {
     for (auto* reader : {+[](std::istream& in) { read_orso(in, "cut.ort"); },
-                         +[](std::istream& in) { read_ncnr(in, "cut.reflA"); }}) {
+                         +[](std::istream& in) { read_ncnr(in, "cut.reflA"); },
+                         +[](std::istream& in) { read_ncnr_blocks(in, "cut.refl"); }}) {
       std::istringstream in(whole.substr(0, n));
       try {
         reader(in);

@@ -128,6 +128,27 @@ std::string ncnr_text(const std::string& points, const std::string& header_lette
   return s + "#columns " + columns + "\n" + points;
 }
 
+// An NCNR file of the newer kind: JSON header lines, one block per channel in
+// the order given; the DD block gives Qz and its resolution in 1/nm.
+std::string ncnr_blocks_text(const Channels& ch, const std::array<int, 4>& order) {
+  static constexpr const char* kSigns[4] = {"++", "--", "+-", "-+"};
+  std::string s = "# \"template_data\": {\"steps\": [\"a\", {\"b\": 1}]}\n";
+  for (const int c : order) {
+    const bool nm = c == 1;
+    s += "# \"name\": \"film\"\n# \"polarization\": \"" + std::string(kSigns[c]) +
+         "\"\n# \"wavelength\": [" + num(kLambda) + ", " + num(kLambda) +
+         "]\n# \"columns\": [\"Qz\", \"R\", \"uncertainty\", \"resolution\"]\n"
+         "# \"units\": " +
+         (nm ? "[\"1/nm\", null, null, \"1/nm\"]\n" : "[\"1/Ang\", \"\", \"\", \"1/Ang\"]\n");
+    for (const Point& p : ch[static_cast<std::size_t>(c)]) {
+      const double q = qz_of(p.theta) * (nm ? 10 : 1);
+      s += num(q) + " " + num(p.R) + " " + num(p.dR) + " " + num(0.02 * q) + "\n";
+    }
+    s += "\n\n";
+  }
+  return s;
+}
+
 // The film example's true model on an even grid, with noise of 5 % error bars.
 Channels simulated(const ScratchDir& dir) {
   const Outcome o = run_in(dir, TESSALINE_SIM_EXE,
@@ -237,6 +258,22 @@ TEST(ImportRoundTrip, NcnrFilesComeBackToTheBitAndTheirFitRunsToItsEnd) {
   EXPECT_TRUE(dir.exists("VreloFunctDU.dat"));
 }
 
+TEST(ImportRoundTrip, NcnrBlocksOfTheFourChannelsInOneFileComeBackToTheBit) {
+  ScratchDir dir;
+  const Channels sim = simulated(dir);
+  dir.write("film.refl", ncnr_blocks_text(sim, {3, 1, 0, 2}));
+  const Outcome o = import(dir, {"-o", "film.dat", "--entry", "film.ent", "film.refl"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  expect_same_points(parse_data_file(dir.read("film.dat")), sim);
+  // The resolution column is one standard deviation of Qz, in 1/nm where the
+  // units say so: sigma_theta = 0.02 tan theta, as for the ORSO file above.
+  auto t = make_tables();
+  textio::OutStream quiet;
+  read_entry_file(*t, dir.file("film.ent"), quiet);
+  const double median = 0.01 * (std::tan(sim[0][74].theta) + std::tan(sim[0][75].theta));
+  EXPECT_NEAR(t->coll_sigma, median, 5e-4 * median);
+}
+
 // Refusals: each names the file (and line), exits 1, and leaves an existing
 // output file as it was and no other file behind.
 TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
@@ -284,6 +321,11 @@ TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
        {{"s.reflA", ncnr_text(three, "", kLambda, "Q R dR")}},
        {"s.reflA"},
        {"s.reflA, line 4: the columns are \"columns Q R dR\""}},
+      {"newer NCNR columns",
+       {{"s.refl",
+         "# \"polarization\": \"++\"\n# \"columns\": [\"theta\", \"R\", \"dR\"]\n" + three}},
+       {"s.refl"},
+       {"s.refl, line 2: the columns begin with \"theta\"; expected Qz"}},
       {"channel left with no point",
        {{"s.reflA", ncnr_text(three, "")},
         {"s.reflB", ncnr_text(zero_errors, "")},

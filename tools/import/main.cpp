@@ -3,11 +3,11 @@
 //   tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge] FILE...
 //   tessaline-import -o DATA [...] --uu FILE --dd FILE --ud FILE --du FILE
 //
-// Reads one ORSO .ort file holding the four polarized data sets, or four NCNR
-// reduced files (one cross section each), or four plain column files named by
-// channel; writes DATA, and with --entry a starting entry file; prints what it
-// kept and dropped per channel.  Exit status: 0 when DATA was written, 1 when the
-// input cannot be used or a file cannot be written, 2 on a bad command line.
+// Reads one ORSO .ort file holding the four polarized data sets, NCNR reduced
+// files (one cross section each, or the newer kind with a block per cross
+// section), or four plain column files named by channel; writes DATA, and with --entry a starting
+// entry file; prints what it kept and dropped per channel.  Exit status: 0 when DATA was written, 1
+// when the input cannot be used or a file cannot be written, 2 on a bad command line.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,13 +38,15 @@ constexpr const char* kHelp =
     "FILE...            one ORSO .ort file with the data sets pp, mm, pm and mp, or\n"
     "                   four NCNR reduced files (cross section from #polarization,\n"
     "                   else the last letter of the name: A = DD, B = DU, C = UD,\n"
-    "                   D = UU)\n"
+    "                   D = UU), or NCNR files of the newer kind ('# \"key\": value'\n"
+    "                   header lines), one block per cross section: \"++\" = UU,\n"
+    "                   \"--\" = DD, \"+-\" = UD, \"-+\" = DU\n"
     "--uu/--dd/--ud/--du FILE\n"
     "                   plain column files Qz[1/A] R dR [dQz], one per channel\n"
     "-o DATA            the data file to write\n"
     "--entry ENTRY      also write a starting entry file for DATA\n"
     "--wavelength L     the wavelength in A, when the files give none or only a\n"
-    "                   range (time of flight)\n"
+    "                   range (time of flight, or several wavelengths)\n"
     "--merge            when the channels have different numbers of points, merge\n"
     "                   neighbouring points (inverse-variance weighted means of R,\n"
     "                   Qz and the resolution) down to the shortest channel, or to\n"

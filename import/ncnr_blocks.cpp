@@ -1,0 +1,308 @@
+// NCNR reduced files as the NCNR's newer reduction writes them: every header
+// line is '# "key": value' with the value in JSON, and one file may hold several
+// blocks, one per cross section, each a header followed by its points:
+//
+//   # "polarization": "++"
+//   # "wavelength": 4.75
+//   # "columns": ["Qz", "R", "uncertainty", "resolution"]
+//   # "units": ["1/Ang", "", "", "1/Ang"]
+//   0.0100000000e+00 9.0000000000e-01 1.0000000000e-02 3.0000000000e-04
+//
+// The cross section is written with signs, polarizer first: ++ = UU, -- = DD,
+// +- = UD, -+ = DU.  The resolution column is one standard deviation of Qz.
+// Only the keys used here are decoded, and only when they hold a string, a
+// number or a flat list of them; other keys may hold anything and are passed by.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/import.hpp"
+#include "import/text.hpp"
+
+namespace tessaline::importer {
+namespace {
+
+using detail::fail_at;
+using detail::Line;
+using detail::parse_number;
+using detail::split_words;
+
+// A JSON scalar or a flat list of scalars; `null` is an empty optional.
+using Scalar = std::optional<std::string>;
+
+struct JsonReader {
+  std::string_view s;
+  std::size_t i = 0;
+
+  void blank() {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  }
+  bool string(std::string& out) {
+    if (i >= s.size() || s[i] != '"') return false;
+    for (++i; i < s.size(); ++i) {
+      const char c = s[i];
+      if (c == '"') {
+        ++i;
+        return true;
+      }
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (++i >= s.size()) return false;
+      switch (s[i]) {
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u':  // a character beyond ASCII: no name used here holds one
+          if (i + 4 >= s.size()) return false;
+          i += 4;
+          out += '?';
+          break;
+        default:  // \" \\ \/ and the rarer control escapes
+          out += s[i];
+      }
+    }
+    return false;
+  }
+  // A number, null, true or false as its text.
+  bool word(Scalar& out) {
+    const std::size_t start = i;
+    while (i < s.size() && s[i] != ',' && s[i] != ']' && s[i] != ' ' && s[i] != '\t') ++i;
+    if (i == start) return false;
+    const std::string_view w = s.substr(start, i - start);
+    if (w == "null") {
+      out.reset();
+    } else {
+      out = std::string(w);
+    }
+    return true;
+  }
+  bool scalar(Scalar& out) {
+    blank();
+    if (i < s.size() && s[i] == '"') {
+      std::string text;
+      if (!string(text)) return false;
+      out = std::move(text);
+      return true;
+    }
+    return word(out);
+  }
+  // The whole rest of the line as one scalar or a flat list; false if it is
+  // anything else.
+  bool value(std::vector<Scalar>& out, bool& is_list) {
+    blank();
+    is_list = i < s.size() && s[i] == '[';
+    if (is_list) {
+      ++i;
+      blank();
+      if (i < s.size() && s[i] == ']') {
+        ++i;
+      } else {
+        for (;;) {
+          Scalar v;
+          if (!scalar(v)) return false;
+          out.push_back(std::move(v));
+          blank();
+          if (i < s.size() && s[i] == ',') {
+            ++i;
+            continue;
+          }
+          if (i < s.size() && s[i] == ']') {
+            ++i;
+            break;
+          }
+          return false;
+        }
+      }
+    } else {
+      Scalar v;
+      if (!scalar(v)) return false;
+      out.push_back(std::move(v));
+    }
+    blank();
+    return i == s.size();
+  }
+};
+
+// '# "key": value' into key and value; false for any other line.
+bool header_line(std::string_view text, std::string& key, std::string_view& value) {
+  JsonReader r{text, 1};
+  r.blank();
+  if (!r.string(key)) return false;
+  r.blank();
+  if (r.i >= text.size() || text[r.i] != ':') return false;
+  value = text.substr(r.i + 1);
+  return true;
+}
+
+int sign_channel(const std::string& p) {
+  if (p == "++") return 0;
+  if (p == "--") return 1;
+  if (p == "+-") return 2;
+  if (p == "-+") return 3;
+  return kNoChannel;
+}
+
+// Qz and its resolution in 1/A from the declared unit.
+double per_angstrom(const Scalar& unit, const std::string& name, int line, const char* what) {
+  if (!unit) return 1;
+  const std::string& u = *unit;
+  if (u.empty() || u == "1/Ang" || u == "1/A" || u == "1/angstrom" || u == "Ang^-1" || u == "A^-1")
+    return 1;
+  if (u == "1/nm" || u == "nm^-1") return 0.1;
+  fail_at(name, line,
+          std::string("the unit of ") + what + " is \"" + u.substr(0, 40) +
+              "\"; expected 1/Ang or 1/nm");
+}
+
+struct Block {
+  DataSet set;
+  int columns_line = 0;
+  std::vector<Scalar> columns, units;
+  std::size_t ncols = 0;  // numbers per point line, once the first is read
+  double qz_factor = 1, dqz_factor = 1;
+};
+
+void settle_columns(Block& b, std::size_t found, const std::string& name, int line) {
+  if (b.columns.empty()) {
+    if (found != 3 && found != 4)
+      fail_at(name, line,
+              "expected the columns Qz R dR or Qz R dR dQz, found " + std::to_string(found) +
+                  " numbers");
+    b.ncols = found;
+    b.set.notes.push_back(std::string("no \"columns\" line: read as Qz R dR") +
+                          (found == 4 ? " dQz" : ""));
+    return;
+  }
+  const Scalar& first = b.columns[0];
+  if (b.columns.size() < 3 || !first || (*first != "Qz" && *first != "Q")) {
+    fail_at(name, b.columns_line,
+            "the columns begin with \"" + (first ? first->substr(0, 40) : std::string("null")) +
+                "\"; expected Qz, the reflectivity, its uncertainty and optionally the Qz "
+                "resolution");
+  }
+  b.ncols = b.columns.size();
+  if (!b.units.empty()) {
+    b.qz_factor = per_angstrom(b.units[0], name, b.columns_line, "Qz");
+    if (b.units.size() > 3) b.dqz_factor = per_angstrom(b.units[3], name, b.columns_line, "dQz");
+    if (b.qz_factor != 1) b.set.notes.push_back("Qz converted from 1/nm");
+  }
+}
+
+void read_wavelength(DataSet& set, const std::vector<Scalar>& values, const std::string& name,
+                     int line) {
+  double lo = 0, hi = 0;
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    double v;
+    if (!values[k] || !parse_number(*values[k], v) || !(v > 0) || !std::isfinite(v))
+      fail_at(name, line, "expected the wavelength in A as a positive number or a list of them");
+    lo = k == 0 ? v : std::min(lo, v);
+    hi = k == 0 ? v : std::max(hi, v);
+  }
+  if (values.empty()) return;
+  if (hi - lo <= kQzTolerance * hi) {
+    set.wavelength = lo;
+  } else {
+    char text[80];
+    std::snprintf(text, sizeof text, "%.6g to %.6g A", lo, hi);
+    set.wavelength_range = text;
+  }
+}
+
+}  // namespace
+
+std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name) {
+  std::vector<Block> blocks;
+  auto current = [&](int line) -> Block& {
+    if (blocks.empty()) {
+      blocks.emplace_back();
+      blocks.back().set.file = name;
+      blocks.back().set.line = line;
+    }
+    return blocks.back();
+  };
+  for (const Line& l : detail::read_lines(in, name)) {
+    const std::string_view s = l.text;
+    if (!s.empty() && s[0] == '#') {
+      std::string key;
+      std::string_view text;
+      if (header_line(s, key, text)) {
+        // A header line after points begins the next cross section.
+        if (blocks.empty() || !blocks.back().set.points.empty() || blocks.back().set.excluded > 0) {
+          blocks.emplace_back();
+          blocks.back().set.file = name;
+          blocks.back().set.line = l.number;
+        }
+        Block& b = blocks.back();
+        if (key != "polarization" && key != "wavelength" && key != "columns" && key != "units" &&
+            key != "entry")
+          continue;
+        std::vector<Scalar> values;
+        bool is_list = false;
+        JsonReader r{text};
+        if (!r.value(values, is_list))
+          fail_at(name, l.number,
+                  "expected a string, a number or a flat list after \"" + key + "\":");
+        if (key == "wavelength") {
+          read_wavelength(b.set, values, name, l.number);
+        } else if (key == "columns" || key == "units") {
+          if (!is_list) fail_at(name, l.number, "expected a list after \"" + key + "\":");
+          (key == "columns" ? b.columns : b.units) = std::move(values);
+          if (key == "columns") b.columns_line = l.number;
+        } else if (is_list || !values[0]) {
+          fail_at(name, l.number, "expected a string after \"" + key + "\":");
+        } else if (key == "polarization") {
+          b.set.polarization = *values[0];
+          b.set.channel = sign_channel(b.set.polarization);
+        } else {
+          b.set.name = values[0]->substr(0, 40);
+        }
+        continue;
+      }
+      // A commented-out point: the experimenter excluded it.
+      const auto words = split_words(s.substr(1));
+      double v;
+      if (!words.empty() && parse_number(words[0], v)) ++current(l.number).set.excluded;
+      continue;
+    }
+    const auto words = split_words(s);
+    if (words.empty()) continue;
+    Block& b = current(l.number);
+    if (b.ncols == 0) settle_columns(b, words.size(), name, l.number);
+    if (words.size() != b.ncols)
+      fail_at(name, l.number,
+              "expected " + std::to_string(b.ncols) + " numbers, as the columns say, found " +
+                  std::to_string(words.size()));
+    double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
+    for (std::size_t k = 0; k < b.ncols; ++k) {
+      double x;
+      if (!parse_number(words[k], x))
+        fail_at(name, l.number,
+                "expected a number in column " + std::to_string(k + 1) + ", found \"" +
+                    std::string(words[k].substr(0, 40)) + "\"");
+      if (k < 4) v[k] = x;
+    }
+    b.set.points.push_back({v[0] * b.qz_factor, v[1], v[2], v[3] * b.dqz_factor, l.number});
+  }
+  std::vector<DataSet> sets;
+  for (Block& b : blocks) {
+    if (b.set.name.empty())
+      b.set.name =
+          b.set.polarization.empty() ? std::to_string(sets.size() + 1) : b.set.polarization;
+    sets.push_back(std::move(b.set));
+  }
+  if (sets.empty()) throw ImportError(name + ": holds no header and no point");
+  return sets;
+}
+
+}  // namespace tessaline::importer
