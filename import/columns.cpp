@@ -1,6 +1,7 @@
 // The line-oriented reduced formats: NCNR reduced files, one cross section each,
 // and plain column files; the shared line and number helpers; opening a file and
 // telling its format.
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -80,9 +81,12 @@ using detail::split_words;
 
 constexpr const char* kColumnNames[4] = {"Qz", "R", "dR", "dQz"};
 
-// A data line of `ncols` numbers (Qz R dR [dQz]) into a point.
+// A data line of `ncols` numbers into a point; `order[k]` is the file column
+// (0-based) holding Qz, R, dR and dQz in turn, dQz being absent from a line of
+// three.
 ReducedPoint point_from(const std::vector<std::string_view>& words, std::size_t ncols,
-                        const std::string& name, int line) {
+                        const std::string& name, int line,
+                        const std::array<std::size_t, 4>& order = {0, 1, 2, 3}) {
   if (words.size() != ncols) {
     fail_at(name, line,
             "expected " + std::to_string(ncols) + " numbers (Qz R dR" + (ncols == 4 ? " dQz" : "") +
@@ -90,10 +94,10 @@ ReducedPoint point_from(const std::vector<std::string_view>& words, std::size_t 
   }
   double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
   for (std::size_t k = 0; k < ncols; ++k) {
-    if (!parse_number(words[k], v[k]))
+    if (!parse_number(words[order[k]], v[k]))
       fail_at(name, line,
               "expected a number for " + std::string(kColumnNames[k]) + ", found \"" +
-                  std::string(words[k].substr(0, 40)) + "\"");
+                  std::string(words[order[k]].substr(0, 40)) + "\"");
   }
   return {v[0], v[1], v[2], v[3], line};
 }
@@ -130,6 +134,7 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
   DataSet set;
   set.file = name;
   std::size_t ncols = 3;
+  std::array<std::size_t, 4> order = {0, 1, 2, 3};
   bool columns_seen = false;
   for (const Line& l : detail::read_lines(in, name)) {
     std::string_view s = l.text;
@@ -137,7 +142,7 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
       const auto words = split_words(s);
       if (words.empty()) continue;
       if (set.line == 0) set.line = l.number;
-      set.points.push_back(point_from(words, ncols, name, l.number));
+      set.points.push_back(point_from(words, ncols, name, l.number, order));
       continue;
     }
     s.remove_prefix(1);
@@ -151,18 +156,34 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
     }
     const std::string_view key = words[0];
     if (key == "columns") {
-      const bool qz_r_dr =
-          words.size() >= 4 && words[1] == "Qz" && words[2] == "R" && words[3] == "dR";
-      const bool resolution =
-          words.size() == 5 && (words[4] == "dQ" || words[4] == "dQz" || words[4] == "sQz");
-      if (!qz_r_dr || (words.size() != 4 && !resolution)) {
+      // The names in any order: Qz, R, dR and optionally the resolution dQ.
+      std::array<std::size_t, 4> at{};
+      std::array<bool, 4> seen{};
+      bool known = words.size() == 4 || words.size() == 5;
+      for (std::size_t w = 1; known && w < words.size(); ++w) {
+        const std::string_view n = words[w];
+        const int k = n == "Qz"                                 ? 0
+                      : n == "R"                                ? 1
+                      : n == "dR"                               ? 2
+                      : (n == "dQ" || n == "dQz" || n == "sQz") ? 3
+                                                                : -1;
+        known = k >= 0 && !seen[static_cast<std::size_t>(k)];
+        if (known) {
+          seen[static_cast<std::size_t>(k)] = true;
+          at[static_cast<std::size_t>(k)] = w - 1;
+        }
+      }
+      known = known && seen[0] && seen[1] && seen[2];
+      if (!known) {
         fail_at(name, l.number,
                 "the columns are \"" + std::string(s.substr(0, 80)) +
-                    "\"; expected Qz R dR (or Qz R dR dQ): Qz in 1/A, R and its error bar");
+                    "\"; expected Qz R dR (or Qz R dR dQ, in any order): Qz in 1/A, R and its "
+                    "error bar");
       }
       if (!set.points.empty())
         fail_at(name, l.number, "the #columns line must come before the points");
       ncols = words.size() - 1;
+      order = at;
       columns_seen = true;
     } else if (key == "wavelength") {
       double w;

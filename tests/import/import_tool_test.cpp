@@ -229,10 +229,14 @@ TEST(ImportRoundTrip, NcnrFilesComeBackToTheBitAndTheirFitRunsToItsEnd) {
   ScratchDir dir;
   const Channels sim = simulated(dir);
   // Cross sections: A = DD, B = DU, C = UD, D = UU.  A and C say so in their
-  // header, B and D only by their names; B and D have excluded points.
+  // header, B and D only by their names; B and D have excluded points; C
+  // declares its columns in another order.
   dir.write("run.reflA", ncnr_text(rows(sim[1], false), "A"));
   dir.write("run.reflB", ncnr_text("#0.0015 3 0.1\n# 0.0016 -2 0.1\n" + rows(sim[3], false), ""));
-  dir.write("run.reflC", ncnr_text(rows(sim[2], false), "C"));
+  std::string c_rows;
+  for (const Point& p : sim[2])
+    c_rows += num(p.R) + " " + num(p.dR) + " " + num(qz_of(p.theta)) + "\n";
+  dir.write("run.reflC", ncnr_text(c_rows, "C", kLambda, "R dR Qz"));
   dir.write("run.reflD", ncnr_text("#0.0 inf nan\n" + rows(sim[0], false), ""));
   const Outcome o = import(dir, {"run.reflC", "run.reflA", "-o", "run.dat", "run.reflD", "--entry",
                                  "run.ent", "run.reflB"});
