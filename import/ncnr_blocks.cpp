@@ -201,6 +201,7 @@ void settle_columns(Block& b, std::size_t found, const std::string& name, int li
 
 void read_wavelength(DataSet& set, const std::vector<Scalar>& values, const std::string& name,
                      int line) {
+  if (values.size() == 1 && !values[0]) return;  // null: not known
   double lo = 0, hi = 0;
   for (std::size_t k = 0; k < values.size(); ++k) {
     double v;
