@@ -2,14 +2,12 @@
 // collimation kernel: one FUNCT call against the cached evaluation of all four
 // channels at one angle; the model values of the curve files as 800 FUNCT calls
 // (200 angles in each of the four channels) against 200 evaluations of four
-// channels; and the whole writing of the curve files, the program's against the
-// same files written from 800 FUNCT calls.
+// channels; and the whole writing of the curve files.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <filesystem>
 #include <memory>
-#include <string>
 
 #include "model/model.hpp"
 #include "model/point_optics.hpp"
@@ -141,32 +139,6 @@ class InScratchDirectory {
  private:
   std::filesystem::path previous_, dir_;
 };
-
-// The files as they were written before the channels shared their optics: one
-// channel after the other, FUNCT at each angle.
-void curve_files_by_funct(const Tables& t, ModelWork& w) {
-  const double delta = t.theta_last / 200;
-  Table<double, 2> X;
-  for (int j = 1; j <= 4; ++j) {
-    textio::OutStream file;
-    file.create(std::string(file_name(OUTNAM(j))));
-    X(2) = j;
-    for (int k = 1; k <= 200; ++k) {
-      X(1) = k * delta;
-      file.write_free({X(1), FUNCT(t, w, X)});
-    }
-    file.close();
-  }
-}
-
-void BM_WriteCurveFiles_FunctPerChannel(benchmark::State& state) {
-  auto t = twenty_layer_model();
-  t->theta_last = kThetaLast;
-  auto w = std::make_unique<ModelWork>();
-  InScratchDirectory here;
-  for (auto _ : state) curve_files_by_funct(*t, *w);
-}
-BENCHMARK(BM_WriteCurveFiles_FunctPerChannel)->Unit(benchmark::kMillisecond);
 
 void BM_WriteCurveFiles(benchmark::State& state) {
   auto t = twenty_layer_model();

@@ -10,37 +10,38 @@
 
 namespace tessaline {
 
-namespace {
-
-constexpr int kCurvePoints = 200;
-
-}  // namespace
-
-void write_curve_files(const Tables& t, textio::OutStream& console) {
+CurveValues curve_values(const Tables& t) {
   // The grid starts one step above zero and ends on the last angle read from the
   // data file, whatever points were excluded from the fit.
-  const double delta = t.theta_last / kCurvePoints;
-  Table<double, kCurvePoints> angle;
-  Table<double, kCurvePoints> value[4];  // by channel code - 1
+  const double delta = t.theta_last / CurveValues::kPoints;
+  CurveValues c;
   PointOptics optics;
   optics.prepare(t);
-  for (int k = 1; k <= kCurvePoints; ++k) {
-    angle(k) = k * delta;
+  for (int k = 1; k <= CurveValues::kPoints; ++k) {
+    c.angle(k) = k * delta;
     double f[4];
-    optics.evaluate(t, t.PARAM, angle(k), f);
-    for (int j = 1; j <= 4; ++j) value[j - 1](k) = f[j - 1];
+    optics.evaluate(t, t.PARAM, c.angle(k), f);
+    for (int j = 1; j <= 4; ++j) c.value[j - 1](k) = f[j - 1];
   }
+  return c;
+}
 
+void write_curve_files(const CurveValues& c, textio::OutStream& console) {
   for (int j = 1; j <= 4; ++j) {
     textio::OutStream file;
     file.create(std::string(file_name(OUTNAM(j))));
-    for (int k = 1; k <= kCurvePoints; ++k) file.write_free({angle(k), value[j - 1](k)});
+    for (int k = 1; k <= CurveValues::kPoints; ++k)
+      file.write_free({c.angle(k), c.value[j - 1](k)});
     file.close();
   }
 
   console.write(textio::Record().A("Fit results are in file   : ").A(OUTNAM(5)));
   console.write(textio::Record().A("Fit functions are in files: ").A(OUTNAM(1)));
   for (int j = 2; j <= 4; ++j) console.write(textio::Record().X(28).A(OUTNAM(j)));
+}
+
+void write_curve_files(const Tables& t, textio::OutStream& console) {
+  write_curve_files(curve_values(t), console);
 }
 
 }  // namespace tessaline

@@ -83,10 +83,22 @@ void write_results_head(textio::OutStream& results, const Tables& t);
 // then closed.
 void write_closing_line(textio::OutStream& console, textio::OutStream& results);
 
-// Writes the model-curve files of the four channels, 200 lines each of the
-// glancing angle k * theta_last / 200 (k = 1..200) and the model value FUNCT at
-// that angle, for the parameters now in PARAM; then names the output files on
-// the console.
+// The content of the model-curve files: the glancing angles k * theta_last / 200
+// (k = 1..200) and the model value FUNCT of each channel code 1..4 there.
+struct CurveValues {
+  static constexpr int kPoints = 200;
+  Table<double, kPoints> angle;
+  Table<double, kPoints> value[4];  // by channel code - 1
+};
+
+// The curve values for the parameters now in PARAM.
+CurveValues curve_values(const Tables& t);
+
+// Writes the model-curve files of the four channels, one line of angle and value
+// per grid point; then names the output files on the console.
+void write_curve_files(const CurveValues& c, textio::OutStream& console);
+
+// The curve files of the parameters now in PARAM: curve_values, then the writer.
 void write_curve_files(const Tables& t, textio::OutStream& console);
 
 }  // namespace tessaline

@@ -1,7 +1,7 @@
 // The fast evaluations must leave every printed digit of a run unchanged.  The
 // whole output side of a run (results-file head, iteration monitor, fit, closing
 // line, curve files) runs twice in a scratch directory: once straightforwardly,
-// with SGZ calling FUNCT point by point and the curve files written from FUNCT
+// with SGZ calling FUNCT point by point and the curve values taken from FUNCT
 // channel by channel, and once with the parallel cached evaluation on two
 // threads and the curve files of the program; the files are compared byte for
 // byte.  A file stands in for the console, so the entry-file echo, the monitor
@@ -47,21 +47,20 @@ struct RunFiles {
   const std::string& operator[](std::size_t i) const { return text.at(i); }
 };
 
-// The curve files as FUNCT gives them: 200 calls per channel, one file after the
-// other, each line the angle k * theta_last / 200 and the model value.
-void write_curves_by_funct(const Tables& t) {
+// The curve values as FUNCT gives them: 200 calls per channel at the angles
+// k * theta_last / 200.
+CurveValues curves_by_funct(const Tables& t) {
   auto w = std::make_unique<ModelWork>();
+  CurveValues c;
   Table<double, 2> X;
   for (int j = 1; j <= 4; ++j) {
-    textio::OutStream file;
-    file.create(std::string(file_name(OUTNAM(j))));
-    for (int k = 1; k <= 200; ++k) {
-      X(1) = k * (t.theta_last / 200);
+    for (int k = 1; k <= CurveValues::kPoints; ++k) {
+      X(1) = c.angle(k) = k * (t.theta_last / CurveValues::kPoints);
       X(2) = j;
-      file.write_free({X(1), FUNCT(t, *w, X)});
+      c.value[j - 1](k) = FUNCT(t, *w, X);
     }
-    file.close();
   }
+  return c;
 }
 
 // One run from the files to the outputs, as the program makes it, with the
@@ -99,8 +98,10 @@ RunFiles run_pipeline(const std::string& entry, const std::string& data,
     LSQFIT(*t, *fs, monitor, S, t->NPAR, /*MAXRED=*/1, /*NCALM=*/2, /*MAXITER=*/200,
            /*TOL=*/0.1, STEPERR, STEPSCALE, /*PRTFREQ=*/1, IEXIT);
     write_closing_line(console, results);
-    write_curve_files(*t, console);
-    if (threads == 0) write_curves_by_funct(*t);  // in place of the files just written
+    if (threads == 0)
+      write_curve_files(curves_by_funct(*t), console);
+    else
+      write_curve_files(*t, console);
     console.close();
   }
   RunFiles r;
