@@ -17,6 +17,7 @@
 
 #include "driver/driver.hpp"
 #include "fit/fit.hpp"
+#include "report/readers.hpp"
 #include "report/report.hpp"
 #include "tests/driver/scratch.hpp"
 #include "tests/model/model_setup.hpp"
@@ -688,16 +689,16 @@ TEST(GuideFit, ObjectiveChiSquareErrorsFactorsAndConvergence) {
   for (std::size_t k = 0; k + 1 < rec.passes.size(); ++k) EXPECT_GE(rec.passes[k].STEPERR, 0.1);
 
   // What the results file shows in its last block.
-  const std::string text = dir.read("results.txt");
-  const std::size_t chi_at = text.rfind("   hi_sq.norm: ");
-  ASSERT_NE(chi_at, std::string::npos);
-  EXPECT_NEAR(std::stod(text.substr(chi_at + 15, 9)), chi_norm, half_unit(chi_norm, 4));
-  const std::size_t line_at = text.rfind("   9    total scaling     ");
-  ASSERT_NE(line_at, std::string::npos);
-  const std::string line = text.substr(line_at, 64);
-  EXPECT_EQ(line.substr(38, 4), " +/-");
-  EXPECT_NEAR(std::stod(line.substr(42, 9)), err_t, half_unit(err_t, 2));
-  EXPECT_NEAR(std::stod(line.substr(54, 10)), factor, half_unit(factor, 3));
+  const ResultsBlock last = read_results_file(dir.file("results.txt")).last;
+  ASSERT_TRUE(last.chi_sq.has_value());
+  EXPECT_NEAR(*last.chi_sq, chi_norm, half_unit(chi_norm, 4));
+  ASSERT_GE(last.parameters.size(), 9u);
+  const ResultsParameter& scaling = last.parameters[8];
+  EXPECT_EQ(scaling.name, "total scaling");
+  EXPECT_EQ(scaling.state, ParameterState::kFree);
+  ASSERT_TRUE(scaling.error.has_value() && scaling.factor.has_value());
+  EXPECT_NEAR(*scaling.error, err_t, half_unit(err_t, 2));
+  EXPECT_NEAR(*scaling.factor, factor, half_unit(factor, 3));
 }
 
 // ------------------------------------------------------------- parameters
