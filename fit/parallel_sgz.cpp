@@ -1,21 +1,13 @@
 // Parallel, cached evaluation of S, G and Z: see parallel_sgz.hpp.
 #include "fit/parallel_sgz.hpp"
 
-#include <algorithm>
+#include <cassert>
 
 #include "fit/difference_step.hpp"
 
 namespace tessaline {
 
-namespace {
-
-// Points per window at the least, when more parameters are free than the
-// derivative buffer was sized for.
-constexpr std::size_t kMinWindow = 64;
-
-}  // namespace
-
-ParallelSGZ::ParallelSGZ(const Tables& t, int threads) {
+ParallelSGZ::ParallelSGZ(const Tables& t, int threads) : npoint_(t.npoint) {
   nthreads_ = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
   if (nthreads_ < 1) nthreads_ = 1;
   workers_.resize(static_cast<std::size_t>(nthreads_));
@@ -24,22 +16,44 @@ ParallelSGZ::ParallelSGZ(const Tables& t, int threads) {
     w.optics.prepare(t);
   }
   groups_.build(t);
-  const std::size_t npar = static_cast<std::size_t>(t.NPAR > 0 ? t.NPAR : 1);
-  std::size_t nfree = 0;
-  for (int i = 1; i <= t.NPAR; ++i) nfree += t.STEPLIM(i) > 0.0 ? 1 : 0;
-  const std::size_t all = static_cast<std::size_t>(t.npoint) * nfree;
-  D_.assign(std::max(all, kMinWindow * npar), 0.0);
-  const std::size_t points = static_cast<std::size_t>(kMaxPoints);
+  for (int p = 1; p <= npoint_; ++p) {
+    if (groups_.previous(p) == 0) leaders_.push_back(p);
+  }
+  for (int i = 1; i <= t.NPAR; ++i) {
+    if (t.STEPLIM(i) > 0.0) free_index_.push_back(i);
+  }
+  nfree_ = static_cast<int>(free_index_.size());
+  const std::size_t points = static_cast<std::size_t>(npoint_);
+  D_.assign(points * free_index_.size(), 0.0);
   f_.assign(points, 0.0);
-  leaders_.assign(points, 0);
   channel_.assign(points + 1, 0);
-  free_index_.assign(npar, 0);
+
+  // Rows of Z per thread, with about equal numbers of elements.
   row_begin_.assign(static_cast<std::size_t>(nthreads_) + 1, 1);
+  const double total = 0.5 * nfree_ * (nfree_ + 1.0);
+  int j = 1;
+  for (int id = 1; id <= nthreads_; ++id) {
+    const double target = total * id / nthreads_;
+    while (j <= nfree_ && 0.5 * j * (j + 1.0) <= target) ++j;
+    row_begin_[static_cast<std::size_t>(id)] = id == nthreads_ ? nfree_ + 1 : j;
+  }
+
   for (int id = 1; id < nthreads_; ++id) pool_.emplace_back([this, id] { thread_main(id); });
   // Return with every thread started and parked, so that nothing of the thread
   // start-up happens during the fit.
   std::unique_lock<std::mutex> lk(mu_);
   done_cv_.wait(lk, [&] { return parked_ == nthreads_ - 1; });
+}
+
+bool ParallelSGZ::set_up_for(const Tables& t, int NPAR) const {
+  if (t.npoint != npoint_) return false;
+  std::size_t n = 0;
+  for (int i = 1; i <= NPAR; ++i) {
+    if (t.STEPLIM(i) <= 0.0) continue;
+    if (n == free_index_.size() || free_index_[n] != i) return false;
+    ++n;
+  }
+  return n == free_index_.size();
 }
 
 ParallelSGZ::~ParallelSGZ() {
@@ -100,18 +114,17 @@ void ParallelSGZ::points_phase(int id) {
   Worker& w = workers_[static_cast<std::size_t>(id)];
   Tables& t = *t_;
   ParamVector& P = *w.PARAM;
-  const int end = first_ + count_;
   const std::size_t nf = static_cast<std::size_t>(nfree_);
+  const int nleaders = static_cast<int>(leaders_.size());
   for (;;) {
     const int q = next_leader_.fetch_add(1, std::memory_order_relaxed);
-    if (q >= nleaders_) return;
-    // The points of one angle in this window: the leader, then the later points
-    // of its group up to the window's end.
+    if (q >= nleaders) return;
+    // The points of one angle: the leader, then the later points of its group.
     const int leader = leaders_[static_cast<std::size_t>(q)];
     double f0[4];
     w.optics.evaluate(t, P, point_angle(t, leader), f0);
-    for (int p = leader; p != 0 && p < end; p = groups_.next(p))
-      f_[static_cast<std::size_t>(p - first_)] = f0[channel_[static_cast<std::size_t>(p)]];
+    for (int p = leader; p != 0; p = groups_.next(p))
+      f_[static_cast<std::size_t>(p - 1)] = f0[channel_[static_cast<std::size_t>(p)]];
     for (std::size_t n = 0; n < nf; ++n) {
       const int i = free_index_[n];
       const double a0 = P(i);
@@ -120,11 +133,11 @@ void ParallelSGZ::points_phase(int id) {
       double fi[4];
       w.optics.displaced(t, P, i, fi);
       P(i) = a0;
-      for (int p = leader; p != 0 && p < end; p = groups_.next(p)) {
+      for (int p = leader; p != 0; p = groups_.next(p)) {
         const int c = channel_[static_cast<std::size_t>(p)];
         const double sigma = t.POINTS(1 + (p - 1) * t.nvalues + 1);
         const double deriv = (fi[c] - f0[c]) / h;
-        D_[static_cast<std::size_t>(p - first_) * nf + n] = deriv / sigma;
+        D_[static_cast<std::size_t>(p - 1) * nf + n] = deriv / sigma;
       }
     }
   }
@@ -135,8 +148,8 @@ void ParallelSGZ::rows_phase(int id) {
   const int j_end = row_begin_[static_cast<std::size_t>(id) + 1];
   if (j_begin >= j_end) return;
   double* Z = fs_->Z.data();  // Z(L) at Z[L - 1]
-  for (int q = 0; q < count_; ++q) {
-    const double* D = &D_[static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_)];
+  for (int q = 0; q < npoint_; ++q) {
+    const double* D = D_.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_);
     long L = packed(j_begin, 1);
     for (int j = j_begin; j < j_end; ++j) {
       const double Dj = D[j - 1];
@@ -149,58 +162,33 @@ void ParallelSGZ::rows_phase(int id) {
 }
 
 void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
+  assert(set_up_for(t, NPAR));
   t_ = &t;
   fs_ = &fs;
   // A channel code the model does not know stops the run, as FUNCT would at the
   // first such point.
-  for (int p = 1; p <= t.npoint; ++p) {
+  for (int p = 1; p <= npoint_; ++p) {
     const int c = channel_of(point_code(t, p));
     if (c == 0) throw RunStop("X(2) wrong!", kExitStop);
     channel_[static_cast<std::size_t>(p)] = c - 1;
   }
-  if (!groups_.current(t)) groups_.build(t);
-  nfree_ = 0;
-  for (int i = 1; i <= NPAR; ++i) {
-    if (t.STEPLIM(i) > 0.0) free_index_[static_cast<std::size_t>(nfree_++)] = i;
-  }
   for (Worker& w : workers_) *w.PARAM = t.PARAM;
 
-  // Rows of Z per thread, with about equal numbers of elements.
-  const double total = 0.5 * nfree_ * (nfree_ + 1.0);
-  int j = 1;
-  row_begin_[0] = 1;
-  for (int id = 1; id <= nthreads_; ++id) {
-    const double target = total * id / nthreads_;
-    while (j <= nfree_ && 0.5 * j * (j + 1.0) <= target) ++j;
-    row_begin_[static_cast<std::size_t>(id)] = id == nthreads_ ? nfree_ + 1 : j;
-  }
-
-  // Every point in one window when the derivative buffer holds them all.
-  const std::size_t rows = nfree_ > 0 ? D_.size() / static_cast<std::size_t>(nfree_) : D_.size();
-  const int window =
-      static_cast<int>(std::clamp(rows, std::size_t{1}, static_cast<std::size_t>(kMaxPoints)));
+  next_leader_.store(0, std::memory_order_relaxed);
+  run_all(Phase::kPoints);
   const int nv = t.nvalues;
-  for (first_ = 1; first_ <= t.npoint; first_ += window) {
-    count_ = std::min(window, t.npoint - first_ + 1);
-    nleaders_ = 0;
-    for (int p = first_; p < first_ + count_; ++p) {
-      if (groups_.previous(p) < first_) leaders_[static_cast<std::size_t>(nleaders_++)] = p;
+  for (int q = 0; q < npoint_; ++q) {
+    const int k = 1 + q * nv;
+    const double sigma = t.POINTS(k + 1);
+    const double r = f_[static_cast<std::size_t>(q)] - t.POINTS(k);
+    S = S + (r / sigma) * (r / sigma) / 2.0;
+    const double* D = D_.data() + static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_);
+    for (int n = 0; n < nfree_; ++n) {
+      const int i = free_index_[static_cast<std::size_t>(n)];
+      fs.G(i) = fs.G(i) + (r / sigma) * D[n];
     }
-    next_leader_.store(0, std::memory_order_relaxed);
-    run_all(Phase::kPoints);
-    for (int q = 0; q < count_; ++q) {
-      const int k = 1 + (first_ + q - 1) * nv;
-      const double sigma = t.POINTS(k + 1);
-      const double r = f_[static_cast<std::size_t>(q)] - t.POINTS(k);
-      S = S + (r / sigma) * (r / sigma) / 2.0;
-      const double* D = &D_[static_cast<std::size_t>(q) * static_cast<std::size_t>(nfree_)];
-      for (int n = 0; n < nfree_; ++n) {
-        const int i = free_index_[static_cast<std::size_t>(n)];
-        fs.G(i) = fs.G(i) + (r / sigma) * D[n];
-      }
-    }
-    if (nfree_ > 0) run_all(Phase::kRows);
   }
+  if (nfree_ > 0) run_all(Phase::kRows);
 }
 
 }  // namespace tessaline

@@ -14,10 +14,11 @@
 //  - once the model values and derivatives of all points are at hand, S and G
 //    are summed on the calling thread in point order, and the rows of Z are
 //    shared among the threads, each row summed over the points in order.
-// Threads, caches and buffers are set up once by the constructor, the derivative
-// rows for every point for the parameters free at that time.  Should more be
-// free later, the points go in consecutive windows that fit the buffer (angles
-// are then shared within a window only).  SGZ allocates nothing.
+// Threads, caches, the groups of angles and the derivative rows (every point,
+// every free parameter) are set up once by the constructor, for the points and
+// the free parameters of that time; SGZ allocates nothing.  The run builds it
+// after the points are excluded, and LSQFIT never frees a parameter (it holds
+// or sets aside through its working limits only), so both stay as they were.
 #pragma once
 
 #include <atomic>
@@ -44,7 +45,8 @@ class ParallelSGZ {
 
   int threads() const { return nthreads_; }
 
-  // Adds to S, fs.G and fs.Z exactly what SGZ adds.
+  // Adds to S, fs.G and fs.Z exactly what SGZ adds.  t holds the points and
+  // the free parameters (STEPLIM > 0) of the constructor's tables.
   void SGZ(Tables& t, FitState& fs, int NPAR, double& S);
 
  private:
@@ -59,6 +61,8 @@ class ParallelSGZ {
   void points_phase(int id);
   void rows_phase(int id);
   void thread_main(int id);
+  // The points and the free parameters of t are those set up for.
+  bool set_up_for(const Tables& t, int NPAR) const;
 
   int nthreads_ = 1;
   std::vector<Worker> workers_;
@@ -66,18 +70,19 @@ class ParallelSGZ {
 
   AngleGroups groups_;
 
-  // Work of the current window.
+  // Set up by the constructor.
+  int npoint_ = 0;
+  int nfree_ = 0;
+  std::vector<int> leaders_;     // first point of each distinct angle
+  std::vector<int> free_index_;  // the free parameters, in order
+  std::vector<int> row_begin_;   // rows of Z per thread
+  std::vector<double> D_;        // weighted compacted derivatives, nfree per point
+  std::vector<double> f_;        // model values
+  std::vector<int> channel_;     // channel index 0..3 of every point
+
+  // Work of the current call.
   Tables* t_ = nullptr;
   FitState* fs_ = nullptr;
-  int nfree_ = 0;
-  int first_ = 0, count_ = 0;   // window: points first_ .. first_+count_-1
-  int nleaders_ = 0;            // distinct angles in the window
-  std::vector<int> leaders_;    // first point of each distinct angle in the window
-  std::vector<int> channel_;    // channel index 0..3 of every point
-  std::vector<double> D_;       // weighted compacted derivatives, nfree per point
-  std::vector<double> f_;       // model values
-  std::vector<int> row_begin_;  // rows of Z per thread
-  std::vector<int> free_index_;
   std::atomic<int> next_leader_{0};
 
   // Pool control.

@@ -48,13 +48,4 @@ void AngleGroups::build(const Tables& t) {
   }
 }
 
-bool AngleGroups::current(const Tables& t) const {
-  if (t.npoint != npoint_) return false;
-  for (int p = 1; p <= npoint_; ++p) {
-    const int q = previous(p);
-    if (q != 0 && angle_bits(t, q) != angle_bits(t, p)) return false;
-  }
-  return true;
-}
-
 }  // namespace tessaline

@@ -7,8 +7,7 @@
 // optics evaluation per distinct angle instead of one per point.
 //
 // AngleGroups links the points of one angle in table order.  Its tables are
-// sized once for the largest point table; build() and current() allocate
-// nothing.
+// sized once for the largest point table; build() allocates nothing.
 #pragma once
 
 #include <vector>
@@ -32,11 +31,6 @@ class AngleGroups {
 
   // Groups the points of t's point table by the bits of their angles.
   void build(const Tables& t);
-
-  // True while the groups still hold for t's point table: the same number of
-  // points, and every point's angle the same bits as that of the point before it
-  // in its group.
-  bool current(const Tables& t) const;
 
   int points() const { return npoint_; }
   // The first point (in table order) with the angle of point p; p itself when

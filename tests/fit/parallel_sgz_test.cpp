@@ -165,24 +165,6 @@ TEST(ParallelSGZ, AnySharingOfAnglesBetweenAndWithinChannels) {
   }
 }
 
-// Set up for a common grid and one free parameter, then evaluated after the
-// channels moved to different grids and every parameter was freed: the groups
-// of angles are made anew, and the derivative rows no longer fit the buffer at
-// once, so the points go in windows.
-TEST(ParallelSGZ, PointsAndFreeParametersChangedAfterSetUp) {
-  auto t = general_case(3, 3, 40);
-  Tables& T = *t;
-  auto steplim = std::make_unique<ParamVector>(T.STEPLIM);
-  for (int i = 2; i <= T.NPAR; ++i) T.STEPLIM(i) = 0.0;
-  ParallelSGZ fast(T, 2);
-  T.STEPLIM = *steplim;
-  for (int p = 1; p <= T.npoint; ++p) {
-    const int ch = (p - 1) / T.nn + 1;
-    T.POINTS(4 * (p - 1) + 3) = mixed_grids(ch, (p - 1) % T.nn, T.nn);
-  }
-  expect_same_bits(evaluate(T, &fast), evaluate(T, nullptr));
-}
-
 // Sixty layers; free: parameters of the first, a middle and the last layer, the
 // substrate, and every global group.
 TEST(ParallelSGZ, SixtyLayersFreeAtTopMiddleBottomSubstrateAndGlobals) {
