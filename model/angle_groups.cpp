@@ -18,7 +18,6 @@ std::uint64_t angle_bits(const Tables& t, int p) {
 
 AngleGroups::AngleGroups() {
   const std::size_t n = static_cast<std::size_t>(kMaxPoints) + 1;
-  first_.assign(n, 0);
   previous_.assign(n, 0);
   next_.assign(n, 0);
   order_.assign(n, 0);
@@ -26,21 +25,20 @@ AngleGroups::AngleGroups() {
 
 void AngleGroups::build(const Tables& t) {
   assert(t.npoint <= kMaxPoints);
-  npoint_ = t.npoint;
+  const int npoint = t.npoint;
   // Sorting by (bits, point) puts the points of one angle next to each other,
   // in table order; std::sort works in place.
   int* order = order_.data();
-  for (int p = 1; p <= npoint_; ++p) order[p - 1] = p;
-  std::sort(order, order + npoint_, [&t](int a, int b) {
+  for (int p = 1; p <= npoint; ++p) order[p - 1] = p;
+  std::sort(order, order + npoint, [&t](int a, int b) {
     const std::uint64_t x = angle_bits(t, a), y = angle_bits(t, b);
     return x != y ? x < y : a < b;
   });
-  for (int r = 0; r < npoint_;) {
+  for (int r = 0; r < npoint;) {
     int e = r + 1;
-    while (e < npoint_ && angle_bits(t, order[e]) == angle_bits(t, order[r])) ++e;
+    while (e < npoint && angle_bits(t, order[e]) == angle_bits(t, order[r])) ++e;
     for (int k = r; k < e; ++k) {
       const std::size_t p = static_cast<std::size_t>(order[k]);
-      first_[p] = order[r];
       previous_[p] = k > r ? order[k - 1] : 0;
       next_[p] = k + 1 < e ? order[k + 1] : 0;
     }

@@ -32,18 +32,13 @@ class AngleGroups {
   // Groups the points of t's point table by the bits of their angles.
   void build(const Tables& t);
 
-  int points() const { return npoint_; }
-  // The first point (in table order) with the angle of point p; p itself when
-  // no earlier point has it.
-  int first(int p) const { return first_[static_cast<std::size_t>(p)]; }
   // The point before and after p with the same angle; 0 when there is none.
   int previous(int p) const { return previous_[static_cast<std::size_t>(p)]; }
   int next(int p) const { return next_[static_cast<std::size_t>(p)]; }
 
  private:
-  int npoint_ = 0;
-  std::vector<int> first_, previous_, next_;  // indexed by point, 1..npoint
-  std::vector<int> order_;                    // points sorted by angle bits
+  std::vector<int> previous_, next_;  // indexed by point, 1..npoint
+  std::vector<int> order_;            // points sorted by angle bits
 };
 
 }  // namespace tessaline

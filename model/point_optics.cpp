@@ -306,7 +306,7 @@ std::vector<double> point_values(const Tables& t, const ParamVector& PARAM) {
   optics.prepare(t);
   std::vector<double> f(static_cast<std::size_t>(t.npoint));
   for (int p = 1; p <= t.npoint; ++p) {
-    if (groups.first(p) != p) continue;
+    if (groups.previous(p) != 0) continue;
     double values[4];
     optics.evaluate(t, PARAM, point_angle(t, p), values);
     for (int m = p; m != 0; m = groups.next(m))
