@@ -168,16 +168,20 @@ TEST(Illumination, WeightWhereTheSquaresUnderflow) {
 // Below about 1e-155 rad the ratio kz_1/k0 of the vacuum interface overflows;
 // the interface is then formed without that division, and the model goes on to
 // its limit at grazing incidence (total reflection, R+ = R- = -1) instead of
-// NaN.  Angles where the ratio is finite keep their values bit for bit, so the
-// limit is checked against 1e-12 rad, where it is reached to 1e-9.  (Between
-// 1.5e-162 and 1.5e-154 the square of the angle is subnormal and the
-// illumination weight, kept as its formula, is off 1 by up to 1e-5.)
+// NaN.  There |R+|^2 = |R-|^2 = Re(R+ R-*) = 1 and Im(R+* R-) = 0, so
+// I = T+ + T- + 2 Tx = 2 (1 + (q + (1 - q)) (Px P'x + Py P'y) + Pz P'z)
+//   = 2 (1 + P.P'),
+// whatever the domains: with P = Pi, P' = +-Pf, UU = DD = 2 (1 + Pi.Pf) and
+// UD = DU = 2 (1 - Pi.Pf) at scale 1, no background, one kernel point and an
+// illumination weight of 1 (the square of the angle underflows to 0).
 TEST_F(Instrument, GrazingAnglesBelowTheRatioOverflowReachTheLimit) {
   m_.set_instrument(1.0, 0.0, 0.0);
+  const double PiPf = 0.2 * 0.1 + 0.9 * 0.95 + 0.3 * 0.2;  // the fixture's vectors
+  const double limit[4] = {2 * (1 + PiPf), 2 * (1 + PiPf), 2 * (1 - PiPf), 2 * (1 - PiPf)};
   for (double theta : {1e-170, 1e-300, 4.9e-324}) {
     for (int code = 1; code <= 4; ++code) {
-      const double limit = m_.funct(1e-12, code);
-      EXPECT_NEAR(m_.funct(theta, code), limit, 1e-9 * std::fabs(limit)) << theta << " " << code;
+      const double want = limit[code - 1];
+      EXPECT_NEAR(m_.funct(theta, code), want, 1e-12 * want) << theta << " " << code;
     }
   }
 }
