@@ -388,25 +388,53 @@ KernelWidth kernel(int j0, double step_in_sigma) {
           t.coll_offset(t.j0) / t.coll_step};
 }
 
+// The same in units of sigma, computed here as the guide describes the kernel:
+// offsets u_j = (j - floor(j0/2) - 1) * step and weights exp(-u_j^2 / 2).
+KernelWidth sampled_gaussian(int j0, double step) {
+  double sum = 0, mean = 0, var = 0;
+  for (int j = 1; j <= j0; ++j) {
+    const double u = (j - j0 / 2 - 1) * step;
+    sum += std::exp(-u * u / 2);
+    mean += std::exp(-u * u / 2) * u;
+  }
+  mean /= sum;
+  for (int j = 1; j <= j0; ++j) {
+    const double u = (j - j0 / 2 - 1) * step;
+    var += std::exp(-u * u / 2) * (u - mean) * (u - mean);
+  }
+  return {mean, std::sqrt(var / sum), -(j0 / 2) * 1.0, (j0 - 1 - j0 / 2) * 1.0};
+}
+
 // "sigma" is the standard deviation of the Gaussian (a fine, wide kernel has rms
 // width sigma), odd j0 spans +-(j0-1)/2 steps, even j0 one more step below, and
-// the widths quoted in the guide for coarser kernels.
+// the widths quoted in the guide for coarser kernels.  The program's kernel
+// agrees with the sampled Gaussian to rounding; the guide's figures are that
+// Gaussian's widths rounded to two decimals.
 TEST(GuideResolution, KernelIsAGaussianOfStandardDeviationSigma) {
   const KernelWidth fine = kernel(101, 0.1);
   EXPECT_NEAR(fine.rms, 1.0, 2e-5);  // cut at 5 sigma
   EXPECT_NEAR(fine.mean, 0.0, 1e-12);
-  const KernelWidth odd = kernel(13, 0.5);
-  EXPECT_DOUBLE_EQ(odd.lowest, -6.0);
-  EXPECT_DOUBLE_EQ(odd.highest, 6.0);
-  EXPECT_NEAR(odd.rms, 0.99, 0.005);
-  EXPECT_NEAR(kernel(7, 2.0 / 3).rms, 0.94, 0.005);  // the shipped example's kernel
-  EXPECT_NEAR(kernel(9, 0.5).rms, 0.93, 0.005);
-  const KernelWidth even = kernel(6, 2.0 / 3);
+  struct Row {
+    int j0;
+    double step, guide_rms;
+  };
+  // The last row is the shipped example's kernel.
+  for (const Row& r : {Row{13, 0.5, 0.99}, Row{9, 0.5, 0.93}, Row{7, 2.0 / 3, 0.94}}) {
+    SCOPED_TRACE(r.j0);
+    const KernelWidth got = kernel(r.j0, r.step), want = sampled_gaussian(r.j0, r.step);
+    EXPECT_NEAR(got.rms, want.rms, 1e-12);
+    EXPECT_NEAR(got.mean, 0.0, 1e-12);
+    EXPECT_DOUBLE_EQ(got.lowest, want.lowest);
+    EXPECT_DOUBLE_EQ(got.highest, want.highest);
+    EXPECT_NEAR(r.guide_rms, want.rms, 0.005);
+  }
+  const KernelWidth even = kernel(6, 2.0 / 3), even_want = sampled_gaussian(6, 2.0 / 3);
   EXPECT_DOUBLE_EQ(even.lowest, -3.0);
   EXPECT_DOUBLE_EQ(even.highest, 2.0);
+  EXPECT_NEAR(even.mean, even_want.mean, 1e-12);
   // Offsets are subtracted from the recorded angle: the extra point below
   // shifts the kernel's centre up by 0.08 sigma.
-  EXPECT_NEAR(even.mean, -0.08, 0.005);
+  EXPECT_NEAR(-0.08, even_want.mean, 0.005);
 }
 
 // ------------------------------------------------------- layers and domains
