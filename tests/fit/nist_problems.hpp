@@ -1,7 +1,7 @@
 // NIST's certified nonlinear least-squares problems (StRD) run through LSQFIT:
 // a reader for the problem files, the models written out from their formulas,
-// one fit as the program calls it, and its comparison with the certified
-// values.  Shared by the minimizer tests and by the table printer in bench/.
+// and one fit as the program calls it.  Shared by the minimizer tests and by
+// the table printer in bench/.
 //
 // Every point gets the certified residual standard deviation sqrt(RSS/(n-p))
 // as its error bar, so that the error estimates and the stopping rule (a step
@@ -10,18 +10,18 @@
 // magnitude; the bounds are +-1e30, far beyond any value a problem reaches.
 #pragma once
 
-#include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <numbers>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fit/fit.hpp"
+#include "fit_test_support.hpp"
 #include "tables/tables.hpp"
 
 namespace tessaline::test::nist {
@@ -29,6 +29,7 @@ namespace tessaline::test::nist {
 // y = f(b, x), b[1..p].
 using ModelFormula = double (*)(const double* b, double x);
 inline constexpr int kMaxProblemPar = 9;
+static_assert(kMaxProblemPar <= kTracked, "the monitor records every parameter of a problem");
 
 struct Problem {
   std::string name;
@@ -232,31 +233,15 @@ inline double point_sigma(const Problem& pr) {
   return std::sqrt(pr.rss / static_cast<double>(pr.y.size() - static_cast<std::size_t>(pr.p)));
 }
 
-// Residual sum of squares of the formula at b[0..p-1].
-inline double rss_at(const Problem& pr, const std::vector<double>& b) {
-  std::vector<double> b1(b.size() + 1);
-  std::copy(b.begin(), b.end(), b1.begin() + 1);
-  double sum = 0.0;
-  for (std::size_t k = 0; k < pr.y.size(); ++k) {
-    const double r = pr.y[k] - pr.model(b1.data(), pr.x[k]);
-    sum += r * r;
-  }
-  return sum;
-}
-
 // The step limit of a parameter, from its start value only (never 0).
 inline double step_limit(double start) { return 0.1 * std::fabs(start); }
 inline constexpr double kBound = 1e30;
 
-// What LSQFIT left behind, and how its passes went.
+// What LSQFIT left behind, and every pass as the monitor saw it.
 struct Outcome {
   int IEXIT = 0;
-  int iterations = 0;  // steps applied (ITER of the last pass)
-  double S = 0.0;
   std::vector<double> b, err;  // fitted values and error estimates
-  int limited_passes = 0;      // passes whose step was scaled down to a limit
-  int reduced_passes = 0;      // passes whose trial step had been shrunk
-  int aside_passes = 0;        // passes ending with a parameter set aside
+  std::vector<Pass> passes;
 };
 
 namespace detail {
@@ -271,27 +256,6 @@ inline double model_hook(const Tables&, const ParamVector& PARAM, ModelWork&,
   for (int i = 1; i <= g_npar; ++i) b[i] = PARAM(i);
   return g_model(b, X(1));
 }
-
-class PassCounter : public Monitor {
- public:
-  PassCounter(const FitState& fs, Outcome& out) : fs_(fs), out_(out) {}
-  void MONITO(double, int NPAR, int ITER, int, double, double, double STEPSCALE,
-              double LIMTREND) override {
-    out_.iterations = ITER;
-    if (STEPSCALE < 1.0) ++out_.limited_passes;
-    if (LIMTREND < 1.0) ++out_.reduced_passes;
-    for (int i = 1; i <= NPAR; ++i) {
-      if (fs_.WORKLIM(i) < 0.0) {
-        ++out_.aside_passes;
-        break;
-      }
-    }
-  }
-
- private:
-  const FitState& fs_;
-  Outcome& out_;
-};
 
 }  // namespace detail
 
@@ -326,71 +290,15 @@ inline Outcome fit(const Problem& pr, int which, Tables& t, FitState& fs) {
   fs.model_override = detail::model_hook;
   fs.fast = nullptr;
 
+  RecordingMonitor monitor(t, fs);
   Outcome out;
-  detail::PassCounter counter(fs, out);
-  double STEPERR = 0.0, STEPSCALE = 0.0;
-  LSQFIT(t, fs, counter, out.S, p, 1, 2, 200, 0.1, STEPERR, STEPSCALE, 1, out.IEXIT);
+  out.IEXIT = run_fit(t, fs, monitor).IEXIT;
+  out.passes = std::move(monitor.passes);
   for (int i = 1; i <= p; ++i) {
     out.b.push_back(t.PARAM(i));
     out.err.push_back(fs.PARERR(i));
   }
   return out;
-}
-
-// The fit measured against the certified results.
-struct Comparison {
-  double max_sd_distance = 0.0;  // max |b - b*| / sd*
-  double digits = 0.0;           // min -log10(|b - b*| / |b*|), at most 15
-  double rss = 0.0;              // residual sum of squares at the fitted values
-  double err_ratio = 0.0;        // fitted error / sd*, the one farthest from 1
-};
-
-inline Comparison compare(const Problem& pr, const Outcome& out) {
-  Comparison c;
-  c.digits = 15.0;
-  c.err_ratio = 1.0;
-  for (std::size_t i = 0; i < static_cast<std::size_t>(pr.p); ++i) {
-    const double d = std::fabs(out.b[i] - pr.certified[i]);
-    c.max_sd_distance = std::max(c.max_sd_distance, d / pr.certified_sd[i]);
-    if (d > 0.0) c.digits = std::min(c.digits, -std::log10(d / std::fabs(pr.certified[i])));
-    const double ratio = out.err[i] / pr.certified_sd[i];
-    if (std::fabs(std::log(ratio)) > std::fabs(std::log(c.err_ratio))) c.err_ratio = ratio;
-  }
-  c.rss = rss_at(pr, out.b);
-  return c;
-}
-
-inline const char* status_name(int iexit) {
-  switch (iexit) {
-    case 1:
-      return "converged";
-    case -1:
-      return "no decrease";
-    case -2:
-      return "infinite error";
-    case -3:
-      return "iteration limit";
-    default:
-      return "?";
-  }
-}
-
-// The table, one row per problem and start, in Markdown.
-inline std::string table_header() {
-  return "| problem | start | end status | iterations | max \\|b-b*\\|/sd* | digits | RSS | "
-         "certified RSS | err/sd* (farthest from 1) | passes limited / reduced / set aside |\n"
-         "|---|---|---|---|---|---|---|---|---|---|\n";
-}
-
-inline std::string table_row(const Problem& pr, int which, const Outcome& out,
-                             const Comparison& c) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf,
-                "| %s | %d | %s | %d | %.3g | %.1f | %.10g | %.10g | %.4g | %d / %d / %d |\n",
-                pr.name.c_str(), which + 1, status_name(out.IEXIT), out.iterations,
-                c.max_sd_distance, c.digits, c.rss, pr.rss, c.err_ratio, out.limited_passes,
-                out.reduced_passes, out.aside_passes);
-  return buf;
 }
 
 }  // namespace tessaline::test::nist
