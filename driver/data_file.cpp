@@ -87,7 +87,7 @@ MeasuredData read_measured_points(textio::InStream& in, int nn) {
   // Every point in the input, then split into four channels.
   std::vector<MeasuredPoint> all;
   while (in.more_tokens()) {
-    if (all.size() == 4 * static_cast<std::size_t>(maxpoint)) {
+    if (all.size() == static_cast<std::size_t>(kMaxPoints)) {
       throw textio::TextError("data file \"" + in.name() + "\" holds more than " +
                               std::to_string(4 * maxpoint) + " points (" +
                               std::to_string(maxpoint) + " per channel)");

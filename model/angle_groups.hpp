@@ -16,9 +16,6 @@
 
 namespace tessaline {
 
-// Largest number of points in the point table (four channels of maxpoint).
-inline constexpr int kMaxPoints = 4 * maxpoint;
-
 // Glancing angle of point p (1-based) of the point table.
 inline double point_angle(const Tables& t, int p) { return t.POINTS(1 + (p - 1) * t.nvalues + 2); }
 

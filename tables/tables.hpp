@@ -20,11 +20,12 @@
 namespace tessaline {
 
 inline constexpr int maxpoint = 1000;                           // points per spin channel
+inline constexpr int kMaxPoints = 4 * maxpoint;                 // points of all four channels
 inline constexpr int maxj0 = 101;                               // collimation points
 inline constexpr int maxlay = 500;                              // layers
 inline constexpr int kMaxPar = 6 * maxlay + 17;                 // 3017 parameter slots
 inline constexpr int kMaxPacked = kMaxPar * (kMaxPar + 1) / 2;  // 4,552,653 packed slots
-inline constexpr int kMaxValues = 4 * maxpoint * 4;             // 16,000 point values
+inline constexpr int kMaxValues = kMaxPoints * 4;               // 16,000 point values
 inline constexpr double kPi = 3.141592653589793;
 
 // A 1-based table of fixed capacity N; bounds are checked in debug builds.
