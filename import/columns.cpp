@@ -17,6 +17,10 @@
 namespace tessaline::importer {
 namespace detail {
 
+namespace {
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+}  // namespace
+
 std::vector<Line> read_lines(std::istream& in, const std::string& name) {
   std::vector<Line> lines;
   std::string s;
@@ -34,6 +38,8 @@ std::vector<Line> read_lines(std::istream& in, const std::string& name) {
     }
     if (!any && !in) break;
     if (!s.empty() && s.back() == '\r') s.pop_back();
+    // A UTF-8 byte-order mark before the first line is not part of its text.
+    if (n == 0 && s.rfind(kBom, 0) == 0) s.erase(0, kBom.size());
     lines.push_back({++n, std::move(s)});
     if (!in) break;
   }
@@ -253,9 +259,10 @@ std::vector<DataSet> read_reduced_file(const std::string& path) {
   std::ifstream f = open_file(path);
   // The first bytes tell the format: ORSO names itself, the newer NCNR files
   // begin with a '# "key": value' line.
-  char head[16] = {};
+  char head[19] = {};
   f.read(head, sizeof head);
-  const std::string_view first(head, static_cast<std::size_t>(f.gcount()));
+  std::string_view first(head, static_cast<std::size_t>(f.gcount()));
+  if (first.rfind(detail::kBom, 0) == 0) first.remove_prefix(detail::kBom.size());
   f.clear();
   f.seekg(0);
   if (ends_with(path, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(f, path);

@@ -21,7 +21,8 @@ struct Line {
 // reading on would only exhaust the memory.
 inline constexpr std::size_t kMaxLine = std::size_t{4} << 20;
 
-// Every line of the stream, without its line end (LF or CRLF).  A stream that
+// Every line of the stream, without its line end (LF or CRLF) and without a
+// UTF-8 byte-order mark before the first.  A stream that
 // fails other than by reaching its end, or a line longer than kMaxLine, is an
 // ImportError naming the file.
 std::vector<Line> read_lines(std::istream& in, const std::string& name);
