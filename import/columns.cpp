@@ -13,6 +13,7 @@
 
 #include "import/import.hpp"
 #include "import/text.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline::importer {
 namespace detail {
@@ -102,8 +103,8 @@ ReducedPoint point_from(const std::vector<std::string_view>& words, std::size_t 
   for (std::size_t k = 0; k < ncols; ++k) {
     if (!parse_number(words[order[k]], v[k]))
       fail_at(name, line,
-              "expected a number for " + std::string(kColumnNames[k]) + ", found \"" +
-                  std::string(words[order[k]].substr(0, 40)) + "\"");
+              "expected a number for " + std::string(kColumnNames[k]) + ", found " +
+                  textio::quoted(words[order[k]]));
   }
   return {v[0], v[1], v[2], v[3], line};
 }
@@ -182,8 +183,8 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
       known = known && seen[0] && seen[1] && seen[2];
       if (!known) {
         fail_at(name, l.number,
-                "the columns are \"" + std::string(s.substr(0, 80)) +
-                    "\"; expected Qz R dR (or Qz R dR dQ, in any order): Qz in 1/A, R and its "
+                "the columns are " + textio::quoted(s) +
+                    "; expected Qz R dR (or Qz R dR dQ, in any order): Qz in 1/A, R and its "
                     "error bar");
       }
       if (!set.points.empty())

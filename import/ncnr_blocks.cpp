@@ -24,6 +24,7 @@
 
 #include "import/import.hpp"
 #include "import/text.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline::importer {
 namespace {
@@ -160,9 +161,9 @@ double per_angstrom(const Scalar& unit, const std::string& name, int line, const
   if (u.empty() || u == "1/Ang" || u == "1/A" || u == "1/angstrom" || u == "Ang^-1" || u == "A^-1")
     return 1;
   if (u == "1/nm" || u == "nm^-1") return 0.1;
-  fail_at(name, line,
-          std::string("the unit of ") + what + " is \"" + u.substr(0, 40) +
-              "\"; expected 1/Ang or 1/nm");
+  fail_at(
+      name, line,
+      std::string("the unit of ") + what + " is " + textio::quoted(u) + "; expected 1/Ang or 1/nm");
 }
 
 struct Block {
@@ -187,8 +188,8 @@ void settle_columns(Block& b, std::size_t found, const std::string& name, int li
   const Scalar& first = b.columns[0];
   if (b.columns.size() < 3 || !first || (*first != "Qz" && *first != "Q")) {
     fail_at(name, b.columns_line,
-            "the columns begin with \"" + (first ? first->substr(0, 40) : std::string("null")) +
-                "\"; expected Qz, the reflectivity, its uncertainty and optionally the Qz "
+            "the columns begin with " + (first ? textio::quoted(*first) : std::string("null")) +
+                "; expected Qz, the reflectivity, its uncertainty and optionally the Qz "
                 "resolution");
   }
   b.ncols = b.columns.size();
@@ -253,15 +254,16 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
         JsonReader r{text};
         if (!r.value(values, is_list))
           fail_at(name, l.number,
-                  "expected a string, a number or a flat list after \"" + key + "\":");
+                  "expected a string, a number or a flat list after " + textio::quoted(key) + ":");
         if (key == "wavelength") {
           read_wavelength(b.set, values, name, l.number);
         } else if (key == "columns" || key == "units") {
-          if (!is_list) fail_at(name, l.number, "expected a list after \"" + key + "\":");
+          if (!is_list)
+            fail_at(name, l.number, "expected a list after " + textio::quoted(key) + ":");
           (key == "columns" ? b.columns : b.units) = std::move(values);
           if (key == "columns") b.columns_line = l.number;
         } else if (is_list || !values[0]) {
-          fail_at(name, l.number, "expected a string after \"" + key + "\":");
+          fail_at(name, l.number, "expected a string after " + textio::quoted(key) + ":");
         } else if (key == "polarization") {
           b.set.polarization = *values[0];
           b.set.channel = sign_channel(b.set.polarization);
@@ -289,8 +291,8 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
       double x;
       if (!parse_number(words[k], x))
         fail_at(name, l.number,
-                "expected a number in column " + std::to_string(k + 1) + ", found \"" +
-                    std::string(words[k].substr(0, 40)) + "\"");
+                "expected a number in column " + std::to_string(k + 1) + ", found " +
+                    textio::quoted(words[k]));
       if (k < 4) v[k] = x;
     }
     b.set.points.push_back({v[0] * b.qz_factor, v[1], v[2], v[3] * b.dqz_factor, l.number});

@@ -21,6 +21,7 @@
 
 #include "import/import.hpp"
 #include "import/text.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline::importer {
 namespace {
@@ -134,7 +135,8 @@ void check_unique_keys(const YAML::Node& n, const Header& h, const std::string& 
         const int mark = kv.first.Mark().line;
         if (mark >= 0 && static_cast<std::size_t>(mark) < h.lines.size())
           line = h.lines[static_cast<std::size_t>(mark)];
-        fail_at(name, line, "the header gives the key \"" + key + "\" twice in one mapping");
+        fail_at(name, line,
+                "the header gives the key " + textio::quoted(key) + " twice in one mapping");
       }
       keys.push_back(key);
     }
@@ -237,18 +239,19 @@ void SetReader::columns(DataSet& set) {
   const YAML::Node& c = *cols;
 
   const std::string qz = scalar(c[0], "name"), qz_unit = scalar(c[0], "unit");
-  if (qz != "Qz") fail("columns", "the first column is \"" + qz + "\", not Qz" + expected);
+  if (qz != "Qz")
+    fail("columns", "the first column is " + textio::quoted(qz) + ", not Qz" + expected);
   if (qz_unit == "1/nm") {
     qz_factor_ = 0.1;
     set.notes.push_back("Qz given in 1/nm, converted to 1/A");
   } else if (qz_unit != "1/angstrom") {
-    fail("columns", "Qz is in \"" + qz_unit + "\"; expected 1/angstrom or 1/nm");
+    fail("columns", "Qz is in " + textio::quoted(qz_unit) + "; expected 1/angstrom or 1/nm");
   }
 
   const std::string r = scalar(c[1], "name"), r_unit = scalar(c[1], "unit");
-  if (r != "R") fail("columns", "the second column is \"" + r + "\", not R" + expected);
+  if (r != "R") fail("columns", "the second column is " + textio::quoted(r) + ", not R" + expected);
   if (!r_unit.empty() && r_unit != "1")
-    fail("columns", "R is given in \"" + r_unit + "\"; a reflectivity has no unit");
+    fail("columns", "R is given in " + textio::quoted(r_unit) + "; a reflectivity has no unit");
 
   // The error columns: ORSO 1.0 writes {error_of: R}, early files {name: sR}.
   auto is_error_of = [&](const YAML::Node& n, const char* of, const char* short_name) {
@@ -262,7 +265,7 @@ void SetReader::columns(DataSet& set) {
     if (dr_factor_ == 0) fail("columns", "the error of R has no standard deviation");
     set.notes.push_back("sR given as FWHM, converted to one standard deviation");
   } else if (!dr_is.empty() && dr_is != "sigma") {
-    fail("columns", "the error of R is \"" + dr_is + "\"; expected sigma or FWHM");
+    fail("columns", "the error of R is " + textio::quoted(dr_is) + "; expected sigma or FWHM");
   }
 
   if (ncols_ >= 4 && is_error_of(c[3], "Qz", "sQz")) {
@@ -299,14 +302,16 @@ void SetReader::wavelength(DataSet& set) {
   if (unit == "nm") {
     factor = 10;
   } else if (!unit.empty() && unit != "angstrom") {
-    fail("wavelength", "the wavelength is in \"" + unit + "\"; expected angstrom or nm");
+    fail("wavelength",
+         "the wavelength is in " + textio::quoted(unit) + "; expected angstrom or nm");
   }
   auto number = [&](const YAML::Node& n, const char* key) -> std::optional<double> {
     const auto v = key ? find(n, {key}) : std::optional<YAML::Node>(n);
     double x;
     if (!v || !v->IsScalar()) return std::nullopt;
     if (!parse_number(v->Scalar(), x) || !(x > 0) || !std::isfinite(x))
-      fail("wavelength", "the wavelength \"" + v->Scalar() + "\" is not a positive number");
+      fail("wavelength",
+           "the wavelength " + textio::quoted(v->Scalar()) + " is not a positive number");
     return x * factor;
   };
   std::optional<double> single = w->IsMap() ? number(*w, "magnitude") : number(*w, nullptr);
@@ -349,8 +354,8 @@ DataSet SetReader::read(const Block& block, int index) {
     for (std::size_t k = 0; k < used; ++k) {
       if (!parse_number(words[k], v[k]))
         fail_at(file_, l->number,
-                "expected a number in column " + std::to_string(k + 1) + ", found \"" +
-                    std::string(words[k].substr(0, 40)) + "\"");
+                "expected a number in column " + std::to_string(k + 1) + ", found " +
+                    textio::quoted(words[k]));
     }
     ReducedPoint p;
     p.Qz = v[0] * qz_factor_;
