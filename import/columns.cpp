@@ -68,6 +68,33 @@ bool parse_number(std::string_view word, double& v) {
   return end == s.c_str() + s.size();
 }
 
+ReducedPoint read_point(const std::vector<std::string_view>& words, const PointColumns& c,
+                        const std::string& name, int line) {
+  if (words.size() != c.ncols)
+    fail_at(name, line,
+            "expected " + std::to_string(c.ncols) + " numbers, one per column, found " +
+                std::to_string(words.size()));
+  double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
+  for (std::size_t k = 0; k < c.ncols; ++k) {
+    double x;
+    if (!parse_number(words[k], x))
+      fail_at(name, line,
+              "expected a number in column " + std::to_string(k + 1) + ", found " +
+                  textio::quoted(words[k]));
+    for (std::size_t j = 0; j < c.used; ++j)
+      if (c.at[j] == k) v[j] = x;
+  }
+  return {v[0] * c.qz, v[1], v[2] * c.dr, v[3] * c.dqz, line};
+}
+
+std::size_t unnamed_columns(std::size_t found, const std::string& name, int line) {
+  if (found != 3 && found != 4)
+    fail_at(
+        name, line,
+        "expected the columns Qz R dR or Qz R dR dQz, found " + std::to_string(found) + " numbers");
+  return found;
+}
+
 void fail_at(const std::string& name, int line, const std::string& what) {
   throw ImportError(name + ", line " + std::to_string(line) + ": " + what);
 }
@@ -85,29 +112,6 @@ using detail::fail_at;
 using detail::Line;
 using detail::parse_number;
 using detail::split_words;
-
-constexpr const char* kColumnNames[4] = {"Qz", "R", "dR", "dQz"};
-
-// A data line of `ncols` numbers into a point; `order[k]` is the file column
-// (0-based) holding Qz, R, dR and dQz in turn, dQz being absent from a line of
-// three.
-ReducedPoint point_from(const std::vector<std::string_view>& words, std::size_t ncols,
-                        const std::string& name, int line,
-                        const std::array<std::size_t, 4>& order = {0, 1, 2, 3}) {
-  if (words.size() != ncols) {
-    fail_at(name, line,
-            "expected " + std::to_string(ncols) + " numbers (Qz R dR" + (ncols == 4 ? " dQz" : "") +
-                "), found " + std::to_string(words.size()));
-  }
-  double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
-  for (std::size_t k = 0; k < ncols; ++k) {
-    if (!parse_number(words[order[k]], v[k]))
-      fail_at(name, line,
-              "expected a number for " + std::string(kColumnNames[k]) + ", found " +
-                  textio::quoted(words[order[k]]));
-  }
-  return {v[0], v[1], v[2], v[3], line};
-}
 
 // The NCNR cross-section letters: A = --, B = -+, C = +-, D = ++.
 int ncnr_channel(char letter) {
@@ -140,8 +144,8 @@ std::string DataSet::source() const { return name.empty() ? file : file + ", dat
 DataSet read_ncnr(std::istream& in, const std::string& name) {
   DataSet set;
   set.file = name;
-  std::size_t ncols = 3;
-  std::array<std::size_t, 4> order = {0, 1, 2, 3};
+  detail::PointColumns columns;
+  columns.ncols = 3;
   bool columns_seen = false;
   for (const Line& l : detail::read_lines(in, name)) {
     std::string_view s = l.text;
@@ -149,7 +153,7 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
       const auto words = split_words(s);
       if (words.empty()) continue;
       if (set.line == 0) set.line = l.number;
-      set.points.push_back(point_from(words, ncols, name, l.number, order));
+      set.points.push_back(detail::read_point(words, columns, name, l.number));
       continue;
     }
     s.remove_prefix(1);
@@ -189,8 +193,8 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
       }
       if (!set.points.empty())
         fail_at(name, l.number, "the #columns line must come before the points");
-      ncols = words.size() - 1;
-      order = at;
+      columns.ncols = columns.used = words.size() - 1;
+      columns.at = at;
       columns_seen = true;
     } else if (key == "wavelength") {
       double w;
@@ -224,21 +228,17 @@ DataSet read_columns(std::istream& in, const std::string& name, int channel) {
   set.file = name;
   set.channel = channel;
   set.polarization = std::string(kChannelNames.at(static_cast<std::size_t>(channel)));
-  std::size_t ncols = 0;
+  detail::PointColumns columns;
   for (const Line& l : detail::read_lines(in, name)) {
     const std::string_view s = l.text;
     if (!s.empty() && s[0] == '#') continue;
     const auto words = split_words(s);
     if (words.empty()) continue;
-    if (ncols == 0) {
-      if (words.size() != 3 && words.size() != 4)
-        fail_at(name, l.number,
-                "expected the columns Qz R dR or Qz R dR dQz, found " +
-                    std::to_string(words.size()) + " numbers");
-      ncols = words.size();
+    if (columns.ncols == 0) {
+      columns.ncols = columns.used = detail::unnamed_columns(words.size(), name, l.number);
       set.line = l.number;
     }
-    set.points.push_back(point_from(words, ncols, name, l.number));
+    set.points.push_back(detail::read_point(words, columns, name, l.number));
   }
   return set;
 }

@@ -16,7 +16,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -170,17 +169,12 @@ struct Block {
   DataSet set;
   int columns_line = 0;
   std::vector<Scalar> columns, units;
-  std::size_t ncols = 0;  // numbers per point line, once the first is read
-  double qz_factor = 1, dqz_factor = 1;
+  detail::PointColumns point;  // settled at the first point line
 };
 
 void settle_columns(Block& b, std::size_t found, const std::string& name, int line) {
   if (b.columns.empty()) {
-    if (found != 3 && found != 4)
-      fail_at(name, line,
-              "expected the columns Qz R dR or Qz R dR dQz, found " + std::to_string(found) +
-                  " numbers");
-    b.ncols = found;
+    b.point.ncols = b.point.used = detail::unnamed_columns(found, name, line);
     b.set.notes.push_back(std::string("no \"columns\" line: read as Qz R dR") +
                           (found == 4 ? " dQz" : ""));
     return;
@@ -192,11 +186,12 @@ void settle_columns(Block& b, std::size_t found, const std::string& name, int li
                 "; expected Qz, the reflectivity, its uncertainty and optionally the Qz "
                 "resolution");
   }
-  b.ncols = b.columns.size();
+  b.point.ncols = b.columns.size();
+  b.point.used = std::min<std::size_t>(b.point.ncols, 4);
   if (!b.units.empty()) {
-    b.qz_factor = per_angstrom(b.units[0], name, b.columns_line, "Qz");
-    if (b.units.size() > 3) b.dqz_factor = per_angstrom(b.units[3], name, b.columns_line, "dQz");
-    if (b.qz_factor != 1) b.set.notes.push_back("Qz converted from 1/nm");
+    b.point.qz = per_angstrom(b.units[0], name, b.columns_line, "Qz");
+    if (b.units.size() > 3) b.point.dqz = per_angstrom(b.units[3], name, b.columns_line, "dQz");
+    if (b.point.qz != 1) b.set.notes.push_back("Qz converted from 1/nm");
   }
 }
 
@@ -281,21 +276,8 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
     const auto words = split_words(s);
     if (words.empty()) continue;
     Block& b = current(l.number);
-    if (b.ncols == 0) settle_columns(b, words.size(), name, l.number);
-    if (words.size() != b.ncols)
-      fail_at(name, l.number,
-              "expected " + std::to_string(b.ncols) + " numbers, as the columns say, found " +
-                  std::to_string(words.size()));
-    double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
-    for (std::size_t k = 0; k < b.ncols; ++k) {
-      double x;
-      if (!parse_number(words[k], x))
-        fail_at(name, l.number,
-                "expected a number in column " + std::to_string(k + 1) + ", found " +
-                    textio::quoted(words[k]));
-      if (k < 4) v[k] = x;
-    }
-    b.set.points.push_back({v[0] * b.qz_factor, v[1], v[2], v[3] * b.dqz_factor, l.number});
+    if (b.point.ncols == 0) settle_columns(b, words.size(), name, l.number);
+    b.set.points.push_back(detail::read_point(words, b.point, name, l.number));
   }
   std::vector<DataSet> sets;
   for (Block& b : blocks) {
