@@ -4,12 +4,14 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "import/import.hpp"
 #include "import/text.hpp"
@@ -93,6 +95,17 @@ std::size_t unnamed_columns(std::size_t found, const std::string& name, int line
         name, line,
         "expected the columns Qz R dR or Qz R dR dQz, found " + std::to_string(found) + " numbers");
   return found;
+}
+
+void set_wavelength(DataSet& set, double lo, double hi) {
+  if (lo > hi) std::swap(lo, hi);
+  if (hi - lo <= kQzTolerance * hi) {
+    set.wavelength = lo;
+  } else {
+    char text[80];
+    std::snprintf(text, sizeof text, "%g to %g A", lo, hi);
+    set.wavelength_range = text;
+  }
 }
 
 void fail_at(const std::string& name, int line, const std::string& what) {

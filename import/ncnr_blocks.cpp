@@ -14,7 +14,6 @@
 // number or a flat list of them; other keys may hold anything and are passed by.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -206,14 +205,7 @@ void read_wavelength(DataSet& set, const std::vector<Scalar>& values, const std:
     lo = k == 0 ? v : std::min(lo, v);
     hi = k == 0 ? v : std::max(hi, v);
   }
-  if (values.empty()) return;
-  if (hi - lo <= kQzTolerance * hi) {
-    set.wavelength = lo;
-  } else {
-    char text[80];
-    std::snprintf(text, sizeof text, "%.6g to %.6g A", lo, hi);
-    set.wavelength_range = text;
-  }
+  if (!values.empty()) detail::set_wavelength(set, lo, hi);
 }
 
 }  // namespace

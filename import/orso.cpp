@@ -317,15 +317,7 @@ void SetReader::wavelength(DataSet& set) {
   if (single) {
     set.wavelength = single;
   } else if (lo && hi) {
-    const double from = lo.value_or(0.0);
-    const double to = hi.value_or(0.0);
-    if (from == to) {
-      set.wavelength = from;  // a "range" of one wavelength
-    } else {
-      char buf[96];
-      std::snprintf(buf, sizeof buf, "%g to %g A", from, to);
-      set.wavelength_range = buf;
-    }
+    detail::set_wavelength(set, *lo, *hi);
   }
 }
 

@@ -53,6 +53,10 @@ ReducedPoint read_point(const std::vector<std::string_view>& words, const PointC
 // line: Qz R dR, or Qz R dR dQz.
 std::size_t unnamed_columns(std::size_t found, const std::string& name, int line);
 
+// A wavelength range from a file's header: one wavelength when its ends agree
+// within kQzTolerance, else the range as text for messages.
+void set_wavelength(DataSet& set, double lo, double hi);
+
 // "name, line N: what"
 [[noreturn]] void fail_at(const std::string& name, int line, const std::string& what);
 
