@@ -86,7 +86,7 @@ ReducedPoint read_point(const std::vector<std::string_view>& words, const PointC
     for (std::size_t j = 0; j < c.used; ++j)
       if (c.at[j] == k) v[j] = x;
   }
-  return {v[0] * c.qz, v[1], v[2] * c.dr, v[3] * c.dqz, line};
+  return {v[0] * c.qz, v[1], v[2] * c.dr, v[3] * c.dqz};
 }
 
 std::size_t unnamed_columns(std::size_t found, const std::string& name, int line) {
@@ -165,7 +165,6 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
     if (s.empty() || s[0] != '#') {
       const auto words = split_words(s);
       if (words.empty()) continue;
-      if (set.line == 0) set.line = l.number;
       set.points.push_back(detail::read_point(words, columns, name, l.number));
       continue;
     }
@@ -247,10 +246,8 @@ DataSet read_columns(std::istream& in, const std::string& name, int channel) {
     if (!s.empty() && s[0] == '#') continue;
     const auto words = split_words(s);
     if (words.empty()) continue;
-    if (columns.ncols == 0) {
+    if (columns.ncols == 0)
       columns.ncols = columns.used = detail::unnamed_columns(words.size(), name, l.number);
-      set.line = l.number;
-    }
     set.points.push_back(detail::read_point(words, columns, name, l.number));
   }
   return set;

@@ -46,7 +46,6 @@ struct ReducedPoint {
   double R = 0;
   double dR = 0;                                          // one standard deviation
   double dQz = std::numeric_limits<double>::quiet_NaN();  // one standard deviation, or NaN
-  int line = 0;                                           // line of the file
 };
 
 // One curve of one spin state, as read from a file.
@@ -55,7 +54,6 @@ struct DataSet {
   std::string name;                  // ORSO data-set identifier; empty for one-curve files
   std::string polarization;          // as declared: ORSO pp/mm/pm/mp/po/..., NCNR A..D or ++/--/...
   int channel = kNoChannel;          // 0..3 in kChannelNames order, or kNoChannel
-  int line = 0;                      // where the set begins in its file
   std::vector<ReducedPoint> points;  // every point the file does not exclude, in file order
   int excluded = 0;                  // point lines the file itself excludes (commented out)
   std::optional<double> wavelength;  // A, when the file declares a single value

@@ -212,12 +212,12 @@ void read_wavelength(DataSet& set, const std::vector<Scalar>& values, const std:
 
 std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name) {
   std::vector<Block> blocks;
-  auto current = [&](int line) -> Block& {
-    if (blocks.empty()) {
-      blocks.emplace_back();
-      blocks.back().set.file = name;
-      blocks.back().set.line = line;
-    }
+  auto begin_block = [&] {
+    blocks.emplace_back();
+    blocks.back().set.file = name;
+  };
+  auto current = [&]() -> Block& {
+    if (blocks.empty()) begin_block();
     return blocks.back();
   };
   for (const Line& l : detail::read_lines(in, name)) {
@@ -227,11 +227,8 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
       std::string_view text;
       if (header_line(s, key, text)) {
         // A header line after points begins the next cross section.
-        if (blocks.empty() || !blocks.back().set.points.empty() || blocks.back().set.excluded > 0) {
-          blocks.emplace_back();
-          blocks.back().set.file = name;
-          blocks.back().set.line = l.number;
-        }
+        if (blocks.empty() || !blocks.back().set.points.empty() || blocks.back().set.excluded > 0)
+          begin_block();
         Block& b = blocks.back();
         if (key != "polarization" && key != "wavelength" && key != "columns" && key != "units" &&
             key != "entry")
@@ -262,12 +259,12 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
       // A commented-out point: the experimenter excluded it.
       const auto words = split_words(s.substr(1));
       double v;
-      if (!words.empty() && parse_number(words[0], v)) ++current(l.number).set.excluded;
+      if (!words.empty() && parse_number(words[0], v)) ++current().set.excluded;
       continue;
     }
     const auto words = split_words(s);
     if (words.empty()) continue;
-    Block& b = current(l.number);
+    Block& b = current();
     if (b.point.ncols == 0) settle_columns(b, words.size(), name, l.number);
     b.set.points.push_back(detail::read_point(words, b.point, name, l.number));
   }

@@ -326,7 +326,6 @@ DataSet SetReader::read(const Block& block, int index) {
   set.file = file_;
   const std::string id = scalar(yaml_, "data_set");
   set.name = id.empty() ? std::to_string(index) : id;
-  set.line = index == 0 && !block.data.empty() ? block.data.front()->number : own_.first_line();
   columns(set);
   polarization(set);
   wavelength(set);

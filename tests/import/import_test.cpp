@@ -161,8 +161,8 @@ DataSet set_of(int channel, const std::vector<double>& Qz, const std::vector<dou
   s.channel = channel;
   s.wavelength = 5.0;
   for (std::size_t i = 0; i < Qz.size(); ++i)
-    s.points.push_back({Qz[i], 100.0 * channel + static_cast<double>(i), dR.empty() ? 0.5 : dR[i],
-                        std::nan(""), static_cast<int>(i + 1)});
+    s.points.push_back(
+        {Qz[i], 100.0 * channel + static_cast<double>(i), dR.empty() ? 0.5 : dR[i], std::nan("")});
   return s;
 }
 
