@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Four copies as the four channels, when the reader found a single curve.
     if (sets.size() == 1) {
-      for (int c = 0; c < im::kChannels; ++c) {
+      for (int c = 0; c < tessaline::kChannels; ++c) {
         im::DataSet s = sets[0];
         s.channel = c;
         sets.push_back(s);

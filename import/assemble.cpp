@@ -138,7 +138,7 @@ std::vector<Work> clean(const DataSet& s, double wavelength, ChannelSummary& sum
       ++sum.dropped_nonfinite;
     } else if (!(p.Qz > 0) || p.Qz * q_to_sin > 1) {
       ++sum.dropped_qz;
-    } else if (!(p.dR >= 1e-30)) {
+    } else if (!(p.dR >= kMinErrorBar)) {
       ++sum.dropped_error;
     } else {
       out.push_back({p.Qz, p.R, p.dR, p.dQz, std::asin(p.Qz * q_to_sin)});
@@ -206,7 +206,7 @@ std::vector<Work> merge_to(const std::vector<Work>& v, std::size_t m, double wav
     p.Qz = sq / sw;
     p.dQz = sdq / sw;  // NaN when a point of the run has no resolution
     p.theta = std::asin(p.Qz * wavelength / (4 * kPi));
-    if (!std::isfinite(p.R) || !std::isfinite(p.theta) || !(p.dR >= 1e-30))
+    if (!std::isfinite(p.R) || !std::isfinite(p.theta) || !(p.dR >= kMinErrorBar))
       throw ImportError(source + ": merging points " + std::to_string(lo + 1) + ".." +
                         std::to_string(hi) + " gives a value out of range");
     out.push_back(p);

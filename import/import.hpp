@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "driver/writers.hpp"
+#include "tables/tables.hpp"
 
 namespace tessaline::importer {
 
@@ -34,10 +35,7 @@ class ImportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The spin channels in the order of the data file: first letter polarizer,
-// second analyser (U = up, D = down).
-inline constexpr int kChannels = 4;
-inline constexpr std::array<std::string_view, kChannels> kChannelNames = {"UU", "DD", "UD", "DU"};
+// A data set whose spin state is not one of the four channels (kChannelNames).
 inline constexpr int kNoChannel = -1;
 
 // One point as the reduced file gives it, with Qz and its resolution in 1/A.
