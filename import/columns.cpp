@@ -266,21 +266,26 @@ std::ifstream open_file(const std::string& path) {
 
 }  // namespace
 
-std::vector<DataSet> read_reduced_file(const std::string& path) {
-  std::ifstream f = open_file(path);
+std::vector<DataSet> read_reduced(std::istream& in, const std::string& name) {
   // The first bytes tell the format: ORSO names itself, the newer NCNR files
   // begin with a '# "key": value' line.
+  const auto start = in.tellg();
   char head[19] = {};
-  f.read(head, sizeof head);
-  std::string_view first(head, static_cast<std::size_t>(f.gcount()));
+  in.read(head, sizeof head);
+  std::string_view first(head, static_cast<std::size_t>(in.gcount()));
   if (first.rfind(detail::kBom, 0) == 0) first.remove_prefix(detail::kBom.size());
-  f.clear();
-  f.seekg(0);
-  if (ends_with(path, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(f, path);
+  in.clear();
+  in.seekg(start);
+  if (ends_with(name, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(in, name);
   const auto quote = first.find_first_not_of(" \t", 1);
   if (!first.empty() && first[0] == '#' && quote != std::string_view::npos && first[quote] == '"')
-    return read_ncnr_blocks(f, path);
-  return {read_ncnr(f, path)};
+    return read_ncnr_blocks(in, name);
+  return {read_ncnr(in, name)};
+}
+
+std::vector<DataSet> read_reduced_file(const std::string& path) {
+  std::ifstream f = open_file(path);
+  return read_reduced(f, path);
 }
 
 DataSet read_column_file(const std::string& path, int channel) {

@@ -83,9 +83,12 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
 // comments.
 DataSet read_columns(std::istream& in, const std::string& name, int channel);
 
-// Opens `path` and reads it as ORSO (a name ending in .ort, or a first line
-// naming the ORSO format), as an NCNR file of the newer kind (a first line
-// '# "key": ...'), or else as an NCNR reduced file.
+// Reads a reduced file as ORSO (a name ending in .ort, or a first line naming
+// the ORSO format), as an NCNR file of the newer kind (a first line
+// '# "key": ...'), or else as an NCNR reduced file.  The stream must be able to
+// seek back to where it stands.
+std::vector<DataSet> read_reduced(std::istream& in, const std::string& name);
+// The same from the file at `path`.
 std::vector<DataSet> read_reduced_file(const std::string& path);
 DataSet read_column_file(const std::string& path, int channel);
 
