@@ -20,8 +20,6 @@ namespace {
 
 using textio::Record;
 
-constexpr const char* kChannelNames[4] = {"UU", "DD", "UD", "DU"};
-
 // First of the four values of point q.
 int value_index(int q) { return 4 * q - 3; }
 
@@ -52,10 +50,10 @@ MeasuredData read_measured_points(textio::InStream& in, int nn) {
   MeasuredData d;
   const auto what = [](int p, int c) {
     return "reflectivity, error bar and angle of point " + std::to_string(p) + " of channel " +
-           kChannelNames[c - 1];
+           std::string(kChannelNames[static_cast<std::size_t>(c - 1)]);
   };
   const auto check = [&d](const MeasuredPoint& m, int c, int p) {
-    if (m.sigma < 1.0e-30) {
+    if (m.sigma < kMinErrorBar) {
       d.bad_channel = c;
       d.bad_point = p;
     }
@@ -147,7 +145,7 @@ void read_data_file(Tables& t, const std::string& name, textio::OutStream& conso
                       .A("Error bar for point")
                       .I(d.bad_point, 4)
                       .A(" at ")
-                      .A(kChannelNames[d.bad_channel - 1])
+                      .A(kChannelNames[static_cast<std::size_t>(d.bad_channel - 1)])
                       .A(" is zero or negative!"));
     throw InputDialogueStop("error bar below 1e-30");
   }

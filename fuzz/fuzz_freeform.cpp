@@ -4,18 +4,18 @@
 // read.  Every outcome but a TextError is a finding.
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
-#include "fuzz/fuzz_input.hpp"
 #include "textio/textio.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   constexpr std::size_t kOps = 16;
   const std::size_t n_ops = size < kOps ? size : kOps;
-  const std::string& file = tessaline::fuzz::as_file(data + n_ops, size - n_ops);
+  std::istringstream file(std::string(reinterpret_cast<const char*>(data) + n_ops, size - n_ops));
   tessaline::textio::InStream in;
   try {
-    in.open(file, "fuzz file");
+    in.open(file, "fuzz.txt", "fuzz file");
     for (std::size_t k = 0; k < n_ops; ++k) {
       double v[3];
       int i = 0;

@@ -19,6 +19,10 @@ struct Work {
   double Qz = 0, R = 0, dR = 0, dQz = 0, theta = 0;
 };
 
+// The glancing angle of Qz at the wavelength: Qz = 4 pi sin(theta) / lambda;
+// NaN beyond 4 pi / lambda.
+double theta_of(double Qz, double wavelength) { return std::asin(Qz * wavelength / (4 * kPi)); }
+
 bool same_value(double a, double b, double rel) {
   return std::fabs(a - b) <= rel * std::max(std::fabs(a), std::fabs(b));
 }
@@ -131,17 +135,17 @@ std::vector<Work> clean(const DataSet& s, double wavelength, ChannelSummary& sum
   sum.polarization = s.polarization;
   sum.read = static_cast<int>(s.points.size()) + s.excluded;
   sum.excluded = s.excluded;
-  const double q_to_sin = wavelength / (4 * kPi);
   std::vector<Work> out;
   for (const ReducedPoint& p : s.points) {
+    const double theta = theta_of(p.Qz, wavelength);
     if (!std::isfinite(p.Qz) || !std::isfinite(p.R) || !std::isfinite(p.dR)) {
       ++sum.dropped_nonfinite;
-    } else if (!(p.Qz > 0) || p.Qz * q_to_sin > 1) {
+    } else if (!(p.Qz > 0) || std::isnan(theta)) {
       ++sum.dropped_qz;
-    } else if (!(p.dR >= 1e-30)) {
+    } else if (!(p.dR >= kMinErrorBar)) {
       ++sum.dropped_error;
     } else {
-      out.push_back({p.Qz, p.R, p.dR, p.dQz, std::asin(p.Qz * q_to_sin)});
+      out.push_back({p.Qz, p.R, p.dR, p.dQz, theta});
     }
   }
   std::stable_sort(out.begin(), out.end(),
@@ -205,8 +209,8 @@ std::vector<Work> merge_to(const std::vector<Work>& v, std::size_t m, double wav
     p.dR = e0 / std::sqrt(sw);
     p.Qz = sq / sw;
     p.dQz = sdq / sw;  // NaN when a point of the run has no resolution
-    p.theta = std::asin(p.Qz * wavelength / (4 * kPi));
-    if (!std::isfinite(p.R) || !std::isfinite(p.theta) || !(p.dR >= 1e-30))
+    p.theta = theta_of(p.Qz, wavelength);
+    if (!std::isfinite(p.R) || !std::isfinite(p.theta) || !(p.dR >= kMinErrorBar))
       throw ImportError(source + ": merging points " + std::to_string(lo + 1) + ".." +
                         std::to_string(hi) + " gives a value out of range");
     out.push_back(p);

@@ -4,18 +4,25 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "import/import.hpp"
 #include "import/text.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline::importer {
 namespace detail {
+
+namespace {
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+}  // namespace
 
 std::vector<Line> read_lines(std::istream& in, const std::string& name) {
   std::vector<Line> lines;
@@ -34,6 +41,8 @@ std::vector<Line> read_lines(std::istream& in, const std::string& name) {
     }
     if (!any && !in) break;
     if (!s.empty() && s.back() == '\r') s.pop_back();
+    // A UTF-8 byte-order mark before the first line is not part of its text.
+    if (n == 0 && s.rfind(kBom, 0) == 0) s.erase(0, kBom.size());
     lines.push_back({++n, std::move(s)});
     if (!in) break;
   }
@@ -61,6 +70,44 @@ bool parse_number(std::string_view word, double& v) {
   return end == s.c_str() + s.size();
 }
 
+ReducedPoint read_point(const std::vector<std::string_view>& words, const PointColumns& c,
+                        const std::string& name, int line) {
+  if (words.size() != c.ncols)
+    fail_at(name, line,
+            "expected " + std::to_string(c.ncols) + " numbers, one per column, found " +
+                std::to_string(words.size()));
+  double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
+  for (std::size_t k = 0; k < c.ncols; ++k) {
+    double x;
+    if (!parse_number(words[k], x))
+      fail_at(name, line,
+              "expected a number in column " + std::to_string(k + 1) + ", found " +
+                  textio::quoted(words[k]));
+    for (std::size_t j = 0; j < c.used; ++j)
+      if (c.at[j] == k) v[j] = x;
+  }
+  return {v[0] * c.qz, v[1], v[2] * c.dr, v[3] * c.dqz};
+}
+
+std::size_t unnamed_columns(std::size_t found, const std::string& name, int line) {
+  if (found != 3 && found != 4)
+    fail_at(
+        name, line,
+        "expected the columns Qz R dR or Qz R dR dQz, found " + std::to_string(found) + " numbers");
+  return found;
+}
+
+void set_wavelength(DataSet& set, double lo, double hi) {
+  if (lo > hi) std::swap(lo, hi);
+  if (hi - lo <= kQzTolerance * hi) {
+    set.wavelength = lo;
+  } else {
+    char text[80];
+    std::snprintf(text, sizeof text, "%g to %g A", lo, hi);
+    set.wavelength_range = text;
+  }
+}
+
 void fail_at(const std::string& name, int line, const std::string& what) {
   throw ImportError(name + ", line " + std::to_string(line) + ": " + what);
 }
@@ -78,29 +125,6 @@ using detail::fail_at;
 using detail::Line;
 using detail::parse_number;
 using detail::split_words;
-
-constexpr const char* kColumnNames[4] = {"Qz", "R", "dR", "dQz"};
-
-// A data line of `ncols` numbers into a point; `order[k]` is the file column
-// (0-based) holding Qz, R, dR and dQz in turn, dQz being absent from a line of
-// three.
-ReducedPoint point_from(const std::vector<std::string_view>& words, std::size_t ncols,
-                        const std::string& name, int line,
-                        const std::array<std::size_t, 4>& order = {0, 1, 2, 3}) {
-  if (words.size() != ncols) {
-    fail_at(name, line,
-            "expected " + std::to_string(ncols) + " numbers (Qz R dR" + (ncols == 4 ? " dQz" : "") +
-                "), found " + std::to_string(words.size()));
-  }
-  double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
-  for (std::size_t k = 0; k < ncols; ++k) {
-    if (!parse_number(words[order[k]], v[k]))
-      fail_at(name, line,
-              "expected a number for " + std::string(kColumnNames[k]) + ", found \"" +
-                  std::string(words[order[k]].substr(0, 40)) + "\"");
-  }
-  return {v[0], v[1], v[2], v[3], line};
-}
 
 // The NCNR cross-section letters: A = --, B = -+, C = +-, D = ++.
 int ncnr_channel(char letter) {
@@ -133,16 +157,15 @@ std::string DataSet::source() const { return name.empty() ? file : file + ", dat
 DataSet read_ncnr(std::istream& in, const std::string& name) {
   DataSet set;
   set.file = name;
-  std::size_t ncols = 3;
-  std::array<std::size_t, 4> order = {0, 1, 2, 3};
+  detail::PointColumns columns;
+  columns.ncols = 3;
   bool columns_seen = false;
   for (const Line& l : detail::read_lines(in, name)) {
     std::string_view s = l.text;
     if (s.empty() || s[0] != '#') {
       const auto words = split_words(s);
       if (words.empty()) continue;
-      if (set.line == 0) set.line = l.number;
-      set.points.push_back(point_from(words, ncols, name, l.number, order));
+      set.points.push_back(detail::read_point(words, columns, name, l.number));
       continue;
     }
     s.remove_prefix(1);
@@ -176,14 +199,14 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
       known = known && seen[0] && seen[1] && seen[2];
       if (!known) {
         fail_at(name, l.number,
-                "the columns are \"" + std::string(s.substr(0, 80)) +
-                    "\"; expected Qz R dR (or Qz R dR dQ, in any order): Qz in 1/A, R and its "
+                "the columns are " + textio::quoted(s) +
+                    "; expected Qz R dR (or Qz R dR dQ, in any order): Qz in 1/A, R and its "
                     "error bar");
       }
       if (!set.points.empty())
         fail_at(name, l.number, "the #columns line must come before the points");
-      ncols = words.size() - 1;
-      order = at;
+      columns.ncols = columns.used = words.size() - 1;
+      columns.at = at;
       columns_seen = true;
     } else if (key == "wavelength") {
       double w;
@@ -217,21 +240,15 @@ DataSet read_columns(std::istream& in, const std::string& name, int channel) {
   set.file = name;
   set.channel = channel;
   set.polarization = std::string(kChannelNames.at(static_cast<std::size_t>(channel)));
-  std::size_t ncols = 0;
+  detail::PointColumns columns;
   for (const Line& l : detail::read_lines(in, name)) {
     const std::string_view s = l.text;
     if (!s.empty() && s[0] == '#') continue;
     const auto words = split_words(s);
     if (words.empty()) continue;
-    if (ncols == 0) {
-      if (words.size() != 3 && words.size() != 4)
-        fail_at(name, l.number,
-                "expected the columns Qz R dR or Qz R dR dQz, found " +
-                    std::to_string(words.size()) + " numbers");
-      ncols = words.size();
-      set.line = l.number;
-    }
-    set.points.push_back(point_from(words, ncols, name, l.number));
+    if (columns.ncols == 0)
+      columns.ncols = columns.used = detail::unnamed_columns(words.size(), name, l.number);
+    set.points.push_back(detail::read_point(words, columns, name, l.number));
   }
   return set;
 }
@@ -249,20 +266,26 @@ std::ifstream open_file(const std::string& path) {
 
 }  // namespace
 
-std::vector<DataSet> read_reduced_file(const std::string& path) {
-  std::ifstream f = open_file(path);
+std::vector<DataSet> read_reduced(std::istream& in, const std::string& name) {
   // The first bytes tell the format: ORSO names itself, the newer NCNR files
   // begin with a '# "key": value' line.
-  char head[16] = {};
-  f.read(head, sizeof head);
-  const std::string_view first(head, static_cast<std::size_t>(f.gcount()));
-  f.clear();
-  f.seekg(0);
-  if (ends_with(path, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(f, path);
+  const auto start = in.tellg();
+  char head[19] = {};
+  in.read(head, sizeof head);
+  std::string_view first(head, static_cast<std::size_t>(in.gcount()));
+  if (first.rfind(detail::kBom, 0) == 0) first.remove_prefix(detail::kBom.size());
+  in.clear();
+  in.seekg(start);
+  if (ends_with(name, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(in, name);
   const auto quote = first.find_first_not_of(" \t", 1);
   if (!first.empty() && first[0] == '#' && quote != std::string_view::npos && first[quote] == '"')
-    return read_ncnr_blocks(f, path);
-  return {read_ncnr(f, path)};
+    return read_ncnr_blocks(in, name);
+  return {read_ncnr(in, name)};
+}
+
+std::vector<DataSet> read_reduced_file(const std::string& path) {
+  std::ifstream f = open_file(path);
+  return read_reduced(f, path);
 }
 
 DataSet read_column_file(const std::string& path, int channel) {

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "driver/writers.hpp"
+#include "tables/tables.hpp"
 
 namespace tessaline::importer {
 
@@ -34,10 +35,7 @@ class ImportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The spin channels in the order of the data file: first letter polarizer,
-// second analyser (U = up, D = down).
-inline constexpr int kChannels = 4;
-inline constexpr std::array<std::string_view, kChannels> kChannelNames = {"UU", "DD", "UD", "DU"};
+// A data set whose spin state is not one of the four channels (kChannelNames).
 inline constexpr int kNoChannel = -1;
 
 // One point as the reduced file gives it, with Qz and its resolution in 1/A.
@@ -46,7 +44,6 @@ struct ReducedPoint {
   double R = 0;
   double dR = 0;                                          // one standard deviation
   double dQz = std::numeric_limits<double>::quiet_NaN();  // one standard deviation, or NaN
-  int line = 0;                                           // line of the file
 };
 
 // One curve of one spin state, as read from a file.
@@ -55,7 +52,6 @@ struct DataSet {
   std::string name;                  // ORSO data-set identifier; empty for one-curve files
   std::string polarization;          // as declared: ORSO pp/mm/pm/mp/po/..., NCNR A..D or ++/--/...
   int channel = kNoChannel;          // 0..3 in kChannelNames order, or kNoChannel
-  int line = 0;                      // where the set begins in its file
   std::vector<ReducedPoint> points;  // every point the file does not exclude, in file order
   int excluded = 0;                  // point lines the file itself excludes (commented out)
   std::optional<double> wavelength;  // A, when the file declares a single value
@@ -87,9 +83,12 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
 // comments.
 DataSet read_columns(std::istream& in, const std::string& name, int channel);
 
-// Opens `path` and reads it as ORSO (a name ending in .ort, or a first line
-// naming the ORSO format), as an NCNR file of the newer kind (a first line
-// '# "key": ...'), or else as an NCNR reduced file.
+// Reads a reduced file as ORSO (a name ending in .ort, or a first line naming
+// the ORSO format), as an NCNR file of the newer kind (a first line
+// '# "key": ...'), or else as an NCNR reduced file.  The stream must be able to
+// seek back to where it stands.
+std::vector<DataSet> read_reduced(std::istream& in, const std::string& name);
+// The same from the file at `path`.
 std::vector<DataSet> read_reduced_file(const std::string& path);
 DataSet read_column_file(const std::string& path, int channel);
 

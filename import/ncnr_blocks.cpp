@@ -14,9 +14,7 @@
 // number or a flat list of them; other keys may hold anything and are passed by.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +22,7 @@
 
 #include "import/import.hpp"
 #include "import/text.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline::importer {
 namespace {
@@ -160,26 +159,21 @@ double per_angstrom(const Scalar& unit, const std::string& name, int line, const
   if (u.empty() || u == "1/Ang" || u == "1/A" || u == "1/angstrom" || u == "Ang^-1" || u == "A^-1")
     return 1;
   if (u == "1/nm" || u == "nm^-1") return 0.1;
-  fail_at(name, line,
-          std::string("the unit of ") + what + " is \"" + u.substr(0, 40) +
-              "\"; expected 1/Ang or 1/nm");
+  fail_at(
+      name, line,
+      std::string("the unit of ") + what + " is " + textio::quoted(u) + "; expected 1/Ang or 1/nm");
 }
 
 struct Block {
   DataSet set;
   int columns_line = 0;
   std::vector<Scalar> columns, units;
-  std::size_t ncols = 0;  // numbers per point line, once the first is read
-  double qz_factor = 1, dqz_factor = 1;
+  detail::PointColumns point;  // settled at the first point line
 };
 
 void settle_columns(Block& b, std::size_t found, const std::string& name, int line) {
   if (b.columns.empty()) {
-    if (found != 3 && found != 4)
-      fail_at(name, line,
-              "expected the columns Qz R dR or Qz R dR dQz, found " + std::to_string(found) +
-                  " numbers");
-    b.ncols = found;
+    b.point.ncols = b.point.used = detail::unnamed_columns(found, name, line);
     b.set.notes.push_back(std::string("no \"columns\" line: read as Qz R dR") +
                           (found == 4 ? " dQz" : ""));
     return;
@@ -187,15 +181,16 @@ void settle_columns(Block& b, std::size_t found, const std::string& name, int li
   const Scalar& first = b.columns[0];
   if (b.columns.size() < 3 || !first || (*first != "Qz" && *first != "Q")) {
     fail_at(name, b.columns_line,
-            "the columns begin with \"" + (first ? first->substr(0, 40) : std::string("null")) +
-                "\"; expected Qz, the reflectivity, its uncertainty and optionally the Qz "
+            "the columns begin with " + (first ? textio::quoted(*first) : std::string("null")) +
+                "; expected Qz, the reflectivity, its uncertainty and optionally the Qz "
                 "resolution");
   }
-  b.ncols = b.columns.size();
+  b.point.ncols = b.columns.size();
+  b.point.used = std::min<std::size_t>(b.point.ncols, 4);
   if (!b.units.empty()) {
-    b.qz_factor = per_angstrom(b.units[0], name, b.columns_line, "Qz");
-    if (b.units.size() > 3) b.dqz_factor = per_angstrom(b.units[3], name, b.columns_line, "dQz");
-    if (b.qz_factor != 1) b.set.notes.push_back("Qz converted from 1/nm");
+    b.point.qz = per_angstrom(b.units[0], name, b.columns_line, "Qz");
+    if (b.units.size() > 3) b.point.dqz = per_angstrom(b.units[3], name, b.columns_line, "dQz");
+    if (b.point.qz != 1) b.set.notes.push_back("Qz converted from 1/nm");
   }
 }
 
@@ -210,26 +205,19 @@ void read_wavelength(DataSet& set, const std::vector<Scalar>& values, const std:
     lo = k == 0 ? v : std::min(lo, v);
     hi = k == 0 ? v : std::max(hi, v);
   }
-  if (values.empty()) return;
-  if (hi - lo <= kQzTolerance * hi) {
-    set.wavelength = lo;
-  } else {
-    char text[80];
-    std::snprintf(text, sizeof text, "%.6g to %.6g A", lo, hi);
-    set.wavelength_range = text;
-  }
+  if (!values.empty()) detail::set_wavelength(set, lo, hi);
 }
 
 }  // namespace
 
 std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name) {
   std::vector<Block> blocks;
-  auto current = [&](int line) -> Block& {
-    if (blocks.empty()) {
-      blocks.emplace_back();
-      blocks.back().set.file = name;
-      blocks.back().set.line = line;
-    }
+  auto begin_block = [&] {
+    blocks.emplace_back();
+    blocks.back().set.file = name;
+  };
+  auto current = [&]() -> Block& {
+    if (blocks.empty()) begin_block();
     return blocks.back();
   };
   for (const Line& l : detail::read_lines(in, name)) {
@@ -239,11 +227,8 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
       std::string_view text;
       if (header_line(s, key, text)) {
         // A header line after points begins the next cross section.
-        if (blocks.empty() || !blocks.back().set.points.empty() || blocks.back().set.excluded > 0) {
-          blocks.emplace_back();
-          blocks.back().set.file = name;
-          blocks.back().set.line = l.number;
-        }
+        if (blocks.empty() || !blocks.back().set.points.empty() || blocks.back().set.excluded > 0)
+          begin_block();
         Block& b = blocks.back();
         if (key != "polarization" && key != "wavelength" && key != "columns" && key != "units" &&
             key != "entry")
@@ -253,15 +238,16 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
         JsonReader r{text};
         if (!r.value(values, is_list))
           fail_at(name, l.number,
-                  "expected a string, a number or a flat list after \"" + key + "\":");
+                  "expected a string, a number or a flat list after " + textio::quoted(key) + ":");
         if (key == "wavelength") {
           read_wavelength(b.set, values, name, l.number);
         } else if (key == "columns" || key == "units") {
-          if (!is_list) fail_at(name, l.number, "expected a list after \"" + key + "\":");
+          if (!is_list)
+            fail_at(name, l.number, "expected a list after " + textio::quoted(key) + ":");
           (key == "columns" ? b.columns : b.units) = std::move(values);
           if (key == "columns") b.columns_line = l.number;
         } else if (is_list || !values[0]) {
-          fail_at(name, l.number, "expected a string after \"" + key + "\":");
+          fail_at(name, l.number, "expected a string after " + textio::quoted(key) + ":");
         } else if (key == "polarization") {
           b.set.polarization = *values[0];
           b.set.channel = sign_channel(b.set.polarization);
@@ -273,27 +259,14 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
       // A commented-out point: the experimenter excluded it.
       const auto words = split_words(s.substr(1));
       double v;
-      if (!words.empty() && parse_number(words[0], v)) ++current(l.number).set.excluded;
+      if (!words.empty() && parse_number(words[0], v)) ++current().set.excluded;
       continue;
     }
     const auto words = split_words(s);
     if (words.empty()) continue;
-    Block& b = current(l.number);
-    if (b.ncols == 0) settle_columns(b, words.size(), name, l.number);
-    if (words.size() != b.ncols)
-      fail_at(name, l.number,
-              "expected " + std::to_string(b.ncols) + " numbers, as the columns say, found " +
-                  std::to_string(words.size()));
-    double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
-    for (std::size_t k = 0; k < b.ncols; ++k) {
-      double x;
-      if (!parse_number(words[k], x))
-        fail_at(name, l.number,
-                "expected a number in column " + std::to_string(k + 1) + ", found \"" +
-                    std::string(words[k].substr(0, 40)) + "\"");
-      if (k < 4) v[k] = x;
-    }
-    b.set.points.push_back({v[0] * b.qz_factor, v[1], v[2], v[3] * b.dqz_factor, l.number});
+    Block& b = current();
+    if (b.point.ncols == 0) settle_columns(b, words.size(), name, l.number);
+    b.set.points.push_back(detail::read_point(words, b.point, name, l.number));
   }
   std::vector<DataSet> sets;
   for (Block& b : blocks) {

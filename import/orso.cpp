@@ -21,6 +21,7 @@
 
 #include "import/import.hpp"
 #include "import/text.hpp"
+#include "textio/textio.hpp"
 
 namespace tessaline::importer {
 namespace {
@@ -134,7 +135,8 @@ void check_unique_keys(const YAML::Node& n, const Header& h, const std::string& 
         const int mark = kv.first.Mark().line;
         if (mark >= 0 && static_cast<std::size_t>(mark) < h.lines.size())
           line = h.lines[static_cast<std::size_t>(mark)];
-        fail_at(name, line, "the header gives the key \"" + key + "\" twice in one mapping");
+        fail_at(name, line,
+                "the header gives the key " + textio::quoted(key) + " twice in one mapping");
       }
       keys.push_back(key);
     }
@@ -210,11 +212,7 @@ class SetReader {
   const Header& main_;
   const Header& own_;
   const YAML::Node& yaml_;
-  std::size_t ncols_ = 0;
-  double qz_factor_ = 1;  // to 1/A
-  double dr_factor_ = 1;  // to one standard deviation
-  bool has_resolution_ = false;
-  double dqz_factor_ = 1;
+  detail::PointColumns point_;  // dQz read when the file gives a usable resolution
 };
 
 // Standard deviation per stated width, by distribution, for value_is: FWHM.
@@ -233,22 +231,23 @@ void SetReader::columns(DataSet& set) {
       "optionally followed by the resolution of Qz (sQz)";
   if (!cols || !cols->IsSequence() || cols->size() < 3)
     fail("columns", "the header declares no columns Qz, R, sR" + expected);
-  ncols_ = cols->size();
+  point_.ncols = cols->size();
   const YAML::Node& c = *cols;
 
   const std::string qz = scalar(c[0], "name"), qz_unit = scalar(c[0], "unit");
-  if (qz != "Qz") fail("columns", "the first column is \"" + qz + "\", not Qz" + expected);
+  if (qz != "Qz")
+    fail("columns", "the first column is " + textio::quoted(qz) + ", not Qz" + expected);
   if (qz_unit == "1/nm") {
-    qz_factor_ = 0.1;
+    point_.qz = 0.1;
     set.notes.push_back("Qz given in 1/nm, converted to 1/A");
   } else if (qz_unit != "1/angstrom") {
-    fail("columns", "Qz is in \"" + qz_unit + "\"; expected 1/angstrom or 1/nm");
+    fail("columns", "Qz is in " + textio::quoted(qz_unit) + "; expected 1/angstrom or 1/nm");
   }
 
   const std::string r = scalar(c[1], "name"), r_unit = scalar(c[1], "unit");
-  if (r != "R") fail("columns", "the second column is \"" + r + "\", not R" + expected);
+  if (r != "R") fail("columns", "the second column is " + textio::quoted(r) + ", not R" + expected);
   if (!r_unit.empty() && r_unit != "1")
-    fail("columns", "R is given in \"" + r_unit + "\"; a reflectivity has no unit");
+    fail("columns", "R is given in " + textio::quoted(r_unit) + "; a reflectivity has no unit");
 
   // The error columns: ORSO 1.0 writes {error_of: R}, early files {name: sR}.
   auto is_error_of = [&](const YAML::Node& n, const char* of, const char* short_name) {
@@ -258,24 +257,24 @@ void SetReader::columns(DataSet& set) {
     fail("columns", "the third column is not the error of R" + expected);
   const std::string dr_is = scalar(c[2], "value_is");
   if (dr_is == "FWHM") {
-    dr_factor_ = sigma_per_fwhm(scalar(c[2], "distribution"));
-    if (dr_factor_ == 0) fail("columns", "the error of R has no standard deviation");
+    point_.dr = sigma_per_fwhm(scalar(c[2], "distribution"));
+    if (point_.dr == 0) fail("columns", "the error of R has no standard deviation");
     set.notes.push_back("sR given as FWHM, converted to one standard deviation");
   } else if (!dr_is.empty() && dr_is != "sigma") {
-    fail("columns", "the error of R is \"" + dr_is + "\"; expected sigma or FWHM");
+    fail("columns", "the error of R is " + textio::quoted(dr_is) + "; expected sigma or FWHM");
   }
 
-  if (ncols_ >= 4 && is_error_of(c[3], "Qz", "sQz")) {
+  if (point_.ncols >= 4 && is_error_of(c[3], "Qz", "sQz")) {
     const std::string dq_is = scalar(c[3], "value_is");
-    has_resolution_ = true;
-    dqz_factor_ = qz_factor_;
+    point_.used = 4;
+    point_.dqz = point_.qz;
     const std::string dq_unit = scalar(c[3], "unit");
-    if (dq_unit == "1/nm") dqz_factor_ = 0.1;
-    if (dq_unit == "1/angstrom") dqz_factor_ = 1;
+    if (dq_unit == "1/nm") point_.dqz = 0.1;
+    if (dq_unit == "1/angstrom") point_.dqz = 1;
     if (dq_is == "FWHM") {
       const double f = sigma_per_fwhm(scalar(c[3], "distribution"));
-      has_resolution_ = f > 0;
-      dqz_factor_ *= f;
+      if (!(f > 0)) point_.used = 3;
+      point_.dqz *= f;
       set.notes.push_back(f > 0 ? "sQz given as FWHM, converted to one standard deviation"
                                 : "sQz has no standard deviation: resolution not used");
     }
@@ -299,14 +298,16 @@ void SetReader::wavelength(DataSet& set) {
   if (unit == "nm") {
     factor = 10;
   } else if (!unit.empty() && unit != "angstrom") {
-    fail("wavelength", "the wavelength is in \"" + unit + "\"; expected angstrom or nm");
+    fail("wavelength",
+         "the wavelength is in " + textio::quoted(unit) + "; expected angstrom or nm");
   }
   auto number = [&](const YAML::Node& n, const char* key) -> std::optional<double> {
     const auto v = key ? find(n, {key}) : std::optional<YAML::Node>(n);
     double x;
     if (!v || !v->IsScalar()) return std::nullopt;
     if (!parse_number(v->Scalar(), x) || !(x > 0) || !std::isfinite(x))
-      fail("wavelength", "the wavelength \"" + v->Scalar() + "\" is not a positive number");
+      fail("wavelength",
+           "the wavelength " + textio::quoted(v->Scalar()) + " is not a positive number");
     return x * factor;
   };
   std::optional<double> single = w->IsMap() ? number(*w, "magnitude") : number(*w, nullptr);
@@ -316,15 +317,7 @@ void SetReader::wavelength(DataSet& set) {
   if (single) {
     set.wavelength = single;
   } else if (lo && hi) {
-    const double from = lo.value_or(0.0);
-    const double to = hi.value_or(0.0);
-    if (from == to) {
-      set.wavelength = from;  // a "range" of one wavelength
-    } else {
-      char buf[96];
-      std::snprintf(buf, sizeof buf, "%g to %g A", from, to);
-      set.wavelength_range = buf;
-    }
+    detail::set_wavelength(set, *lo, *hi);
   }
 }
 
@@ -333,33 +326,12 @@ DataSet SetReader::read(const Block& block, int index) {
   set.file = file_;
   const std::string id = scalar(yaml_, "data_set");
   set.name = id.empty() ? std::to_string(index) : id;
-  set.line = index == 0 && !block.data.empty() ? block.data.front()->number : own_.first_line();
   columns(set);
   polarization(set);
   wavelength(set);
-  for (const Line* l : block.data) {
-    const auto words = detail::split_words(l->text);
-    if (words.size() != ncols_) {
-      fail_at(file_, l->number,
-              "expected " + std::to_string(ncols_) + " numbers, one per declared column, found " +
-                  std::to_string(words.size()));
-    }
-    double v[4] = {0, 0, 0, std::numeric_limits<double>::quiet_NaN()};
-    const std::size_t used = has_resolution_ ? 4 : 3;
-    for (std::size_t k = 0; k < used; ++k) {
-      if (!parse_number(words[k], v[k]))
-        fail_at(file_, l->number,
-                "expected a number in column " + std::to_string(k + 1) + ", found \"" +
-                    std::string(words[k].substr(0, 40)) + "\"");
-    }
-    ReducedPoint p;
-    p.Qz = v[0] * qz_factor_;
-    p.R = v[1];
-    p.dR = dr_factor_ == 1 ? v[2] : v[2] * dr_factor_;
-    if (has_resolution_) p.dQz = v[3] * dqz_factor_;
-    p.line = l->number;
-    set.points.push_back(p);
-  }
+  for (const Line* l : block.data)
+    set.points.push_back(
+        detail::read_point(detail::split_words(l->text), point_, file_, l->number));
   return set;
 }
 

@@ -1,6 +1,7 @@
 // Line and number handling shared by the readers of the reduced formats.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <istream>
 #include <string>
@@ -21,9 +22,10 @@ struct Line {
 // reading on would only exhaust the memory.
 inline constexpr std::size_t kMaxLine = std::size_t{4} << 20;
 
-// Every line of the stream, without its line end (LF or CRLF).  A stream that
-// fails other than by reaching its end, or a line longer than kMaxLine, is an
-// ImportError naming the file.
+// Every line of the stream, without its line end (LF or CRLF) and without a
+// UTF-8 byte-order mark before the first.  A stream that fails other than by
+// reaching its end, or a line longer than kMaxLine, is an ImportError naming
+// the file.
 std::vector<Line> read_lines(std::istream& in, const std::string& name);
 
 // Blank- or tab-separated words.
@@ -31,6 +33,29 @@ std::vector<std::string_view> split_words(std::string_view s);
 
 // A whole word as a number ("nan" and "inf" included); false if it is not one.
 bool parse_number(std::string_view word, double& v);
+
+// How the point lines of a file are laid out: `ncols` numbers a line (0 until
+// known), of which the file columns at[0..3] (0-based) hold Qz, R, dR and dQz;
+// `used` is 4 when the dQz column is read, else 3.  The factors take Qz and dQz
+// to 1/A and dR to one standard deviation.
+struct PointColumns {
+  std::size_t ncols = 0;
+  std::size_t used = 3;
+  std::array<std::size_t, 4> at = {0, 1, 2, 3};
+  double qz = 1, dr = 1, dqz = 1;
+};
+
+// The point of one line of blank-separated words; every word must be a number.
+ReducedPoint read_point(const std::vector<std::string_view>& words, const PointColumns& c,
+                        const std::string& name, int line);
+
+// The number of columns of a file that does not name them, from its first point
+// line: Qz R dR, or Qz R dR dQz.
+std::size_t unnamed_columns(std::size_t found, const std::string& name, int line);
+
+// A wavelength range from a file's header: one wavelength when its ends agree
+// within kQzTolerance, else the range as text for messages.
+void set_wavelength(DataSet& set, double lo, double hi);
 
 // "name, line N: what"
 [[noreturn]] void fail_at(const std::string& name, int line, const std::string& what);

@@ -75,12 +75,11 @@ void IterationMonitor::nonfinite_start(int point) {
   std::string text = "Chi-square is not finite at the start values: ";
   if (point > 0) {
     // Name the point by its place in the table and within its channel.
-    static constexpr std::string_view kChannel[4] = {"UU", "DD", "UD", "DU"};
     text += "first bad measured point " + std::to_string(point);
     if (t_.nn > 0 && point <= 4 * t_.nn) {
       const int c = (point - 1) / t_.nn;
-      text +=
-          " (point " + std::to_string(point - c * t_.nn) + " at " + std::string(kChannel[c]) + ")";
+      text += " (point " + std::to_string(point - c * t_.nn) + " at " +
+              std::string(kChannelNames[static_cast<std::size_t>(c)]) + ")";
     }
   } else {
     text += "the sum over the points overflows";

@@ -28,6 +28,13 @@ inline constexpr int kMaxPacked = kMaxPar * (kMaxPar + 1) / 2;  // 4,552,653 pac
 inline constexpr int kMaxValues = kMaxPoints * 4;               // 16,000 point values
 inline constexpr double kPi = 3.141592653589793;
 
+// The spin channels in the order of the data file and of the curve files: first
+// letter polarizer, second analyser (U = up, D = down).
+inline constexpr int kChannels = 4;
+inline constexpr std::array<std::string_view, kChannels> kChannelNames = {"UU", "DD", "UD", "DU"};
+// Smallest error bar the data file accepts for a measured point.
+inline constexpr double kMinErrorBar = 1e-30;
+
 // A 1-based table of fixed capacity N; bounds are checked in debug builds.
 template <class T, int N>
 class Table {

@@ -315,11 +315,6 @@ void replace_file(const std::string& path, std::string_view content) {
 bool console_getline(std::string& line, std::string::size_type max_len);
 int console_read_error();
 
-namespace {
-
-// A text quoted in a message: invisible bytes are shown as \xHH escapes, so that
-// a stray byte-order mark or control character can be seen, and a long text is
-// cut, so that a runaway token cannot flood the message.
 std::string quoted(std::string_view text) {
   constexpr std::size_t kShown = 40;
   std::string q = "\"";
@@ -338,8 +333,6 @@ std::string quoted(std::string_view text) {
   if (text.size() > kShown) q += " (" + std::to_string(text.size()) + " characters)";
   return q;
 }
-
-}  // namespace
 
 InStream::~InStream() {
   if (f_ != nullptr) std::fclose(f_);

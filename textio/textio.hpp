@@ -31,6 +31,12 @@ std::string fmt_A(std::string_view s, int w);
 // d.ddddddddddddddddE+eee.
 std::string fmt_free_real(double v);
 
+// A text as messages quote it: in double quotes, invisible bytes shown as \xHH
+// escapes (so that a stray byte-order mark or control character can be seen),
+// cut after 40 bytes with "..." and the full length, so that a runaway token
+// cannot flood the message.
+std::string quoted(std::string_view text);
+
 // One line under construction; descriptors are applied in order.
 class Record {
  public:

@@ -26,8 +26,8 @@ class PlotError : public std::runtime_error {
 };
 
 // Spin channels in the order of the data file and of the curve files.
-inline constexpr int kChannels = 4;
-inline constexpr std::array<std::string_view, kChannels> kChannelNames = {"UU", "DD", "UD", "DU"};
+using tessaline::kChannelNames;
+using tessaline::kChannels;
 inline constexpr std::array<std::string_view, kChannels> kCurveFiles = {
     "VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"};
 inline constexpr std::string_view kResultsFile = "VreloBag.dat";
