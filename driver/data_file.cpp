@@ -54,8 +54,8 @@ MeasuredData read_measured_points(textio::InStream& in, int nn) {
     return "reflectivity, error bar and angle of point " + std::to_string(p) + " of channel " +
            kChannelNames[c - 1];
   };
-  const auto check = [&d](const MeasuredPoint& m, int c, int p) {
-    if (m.sigma < 1.0e-30) {
+  const auto check = [&d](const DataPoint& m, int c, int p) {
+    if (m.dR < 1.0e-30) {
       d.bad_channel = c;
       d.bad_point = p;
     }
@@ -85,7 +85,7 @@ MeasuredData read_measured_points(textio::InStream& in, int nn) {
   }
 
   // Every point in the input, then split into four channels.
-  std::vector<MeasuredPoint> all;
+  std::vector<DataPoint> all;
   while (in.more_tokens()) {
     if (all.size() == 4 * static_cast<std::size_t>(maxpoint)) {
       throw textio::TextError("data file \"" + in.name() + "\" holds more than " +
@@ -136,7 +136,7 @@ void read_data_file(Tables& t, const std::string& name, textio::OutStream& conso
     for (std::size_t p = 0; p < points.size(); ++p) {
       double* v = &t.POINTS(value_index((c - 1) * t.nn + static_cast<int>(p) + 1));
       v[0] = points[p].R;
-      v[1] = points[p].sigma;
+      v[1] = points[p].dR;
       v[2] = points[p].theta;
       v[3] = c;
     }

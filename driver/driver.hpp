@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/writers.hpp"
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
 
@@ -68,18 +69,10 @@ void read_entry_file(Tables& t, const std::string& name, textio::OutStream& cons
 void read_entry_file(Tables& t, std::istream& in, const std::string& name,
                      textio::OutStream& console, EntrySources* sources = nullptr);
 
-// One measured point of the data file: reflectivity, its error bar (one standard
-// deviation) and the glancing angle in rad.
-struct MeasuredPoint {
-  double R = 0;
-  double sigma = 0;
-  double theta = 0;
-};
-
 // The points of a data file, channel by channel (UU, DD, UD, DU), as read.
 struct MeasuredData {
   int nn = 0;  // points per channel
-  std::array<std::vector<MeasuredPoint>, 4> channel;
+  std::array<std::vector<DataPoint>, 4> channel;
   // The first point whose error bar is below 1e-30 (channel 1..4 and its number
   // within the channel); reading stops there.  0: every error bar passed.
   int bad_channel = 0;

@@ -284,7 +284,7 @@ TEST(MeasuredPoints, GivenCountOrTheWholeFileAndWhatFollowsTheLastPoint) {
   ASSERT_EQ(d.nn, 1);
   EXPECT_EQ(d.channel[1][0].R, 2.0);       // 9 did not start a point
   EXPECT_EQ(d.channel[2][0].theta, 0.01);  // a point over two lines
-  EXPECT_EQ(d.channel[3][0].sigma, 0.4);
+  EXPECT_EQ(d.channel[3][0].dR, 0.4);
   EXPECT_EQ(d.unread_number_line, 8);  // not 5 (the last point's own line), nor 7
   std::istringstream exact("1 .1 .01\n2 .2 .01\n3 .3 .01\n4 .4 .01\n\n");
   EXPECT_EQ(read_measured_points(exact, "pts.dat", 1).unread_number_line, 0);

@@ -110,8 +110,8 @@ TEST(PlotAsymmetry, AnglesMatchWithinOnePartInAMillionMillion) {
 }
 
 TEST(PlotAsymmetry, DataPairedByIndexWhenAnglesAgree) {
-  const std::vector<Point> uu = {{3, 0.3, 0.001}, {0.5, 0.1, 0.002}, {1, 0.1, 0.003}};
-  const std::vector<Point> dd = {{1, 0.2, 0.001}, {0.5, 0.1, 0.002}, {-1, 0.1, 0.003}};
+  const std::vector<DataPoint> uu = {{3, 0.3, 0.001}, {0.5, 0.1, 0.002}, {1, 0.1, 0.003}};
+  const std::vector<DataPoint> dd = {{1, 0.2, 0.001}, {0.5, 0.1, 0.002}, {-1, 0.1, 0.003}};
   const auto a = data_asymmetry(uu, dd, {true, false, false});
   // The third pair sums to zero and is left out.
   ASSERT_EQ(a.size(), 2u);
@@ -126,8 +126,8 @@ TEST(PlotAsymmetry, DataPairedByIndexWhenAnglesAgree) {
 TEST(PlotAsymmetry, DataInterpolatesDDToTheUUAngles) {
   // DD at 0.5, 1.5, 2.5 mrad with values 1, 2, 3 and errors 0.1, 0.3, 0.5:
   // at 1 mrad DD = 1.5 +/- 0.2, at 2 mrad DD = 2.5 +/- 0.4; 3 mrad lies beyond.
-  const std::vector<Point> uu = {{4.5, 0.2, 1e-3}, {2.5, 0.1, 2e-3}, {1, 0.1, 3e-3}};
-  const std::vector<Point> dd = {{1, 0.1, 0.5e-3}, {2, 0.3, 1.5e-3}, {3, 0.5, 2.5e-3}};
+  const std::vector<DataPoint> uu = {{4.5, 0.2, 1e-3}, {2.5, 0.1, 2e-3}, {1, 0.1, 3e-3}};
+  const std::vector<DataPoint> dd = {{1, 0.1, 0.5e-3}, {2, 0.3, 1.5e-3}, {3, 0.5, 2.5e-3}};
   const auto a = data_asymmetry(uu, dd, {false, false, true});
   ASSERT_EQ(a.size(), 2u);
   // (4.5 - 1.5)/6 = 0.5, sA = 2 sqrt(1.5^2 0.2^2 + 4.5^2 0.2^2)/36 = 0.4 sqrt(22.5)/36.
@@ -161,7 +161,7 @@ TEST(PlotLogRange, WholeDecadesAroundPositiveValues) {
   // Smallest positive value 3e-4 (R - sigma < 0 is not taken, nor the upper
   // bar end -1e-5 + 1e-5 = 0 of the negative point), largest upper
   // bar end 0.8 + 0.05 and model 0.95: the axis spans 1e-4 .. 1.
-  const std::vector<Point> pts = {{0.8, 0.05, 1e-3}, {3e-4, 5e-4, 2e-3}, {-1e-5, 1e-5, 3e-3}};
+  const std::vector<DataPoint> pts = {{0.8, 0.05, 1e-3}, {3e-4, 5e-4, 2e-3}, {-1e-5, 1e-5, 3e-3}};
   const Curve model = {{1e-3, 0.95}, {2e-3, 0.0}};
   LogRange r = log_range(pts, model);
   EXPECT_NEAR(r.lo, 1e-4, 1e-19);
@@ -211,8 +211,8 @@ TEST(PlotResiduals, ZeroForTheModelsOwnDataAndTwoForAPointMovedByTwoErrors) {
     }
   }
   // Point 17 of UD moved up by two of its error bars.
-  Point& p = d.channel[2][16];
-  p.R += 2 * p.sigma;
+  DataPoint& p = d.channel[2][16];
+  p.R += 2 * p.dR;
   r = residuals(*t, d, excluded);
   EXPECT_NEAR(r[2][16].r, 2.0, 1e-9);
   EXPECT_LE(std::abs(r[2][15].r), 1e-12);

@@ -33,7 +33,6 @@ inline constexpr std::array<std::string_view, kChannels> kCurveFiles = {
 inline constexpr std::string_view kResultsFile = "VreloBag.dat";
 inline constexpr int kIterationLimit = 200;
 
-using Point = MeasuredPoint;
 using tessaline::Curve;
 using tessaline::CurvePoint;
 using tessaline::MeasuredData;
@@ -80,8 +79,8 @@ struct AsymmetryPoint {
 // the mask of excluded_mask() for the channel length.  Points whose UU + DD is
 // zero, and UU points outside the DD angle range when DD must be interpolated,
 // are left out.
-std::vector<AsymmetryPoint> data_asymmetry(const std::vector<Point>& uu,
-                                           const std::vector<Point>& dd,
+std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
+                                           const std::vector<DataPoint>& dd,
                                            const std::vector<bool>& excluded);
 
 // Asymmetry of the model curves, paired or interpolated like the data.
@@ -95,7 +94,7 @@ struct LogRange {
   double lo = 0;
   double hi = 0;
 };
-LogRange log_range(const std::vector<Point>& data, const Curve& model);
+LogRange log_range(const std::vector<DataPoint>& data, const Curve& model);
 
 // Normalized residual (R - model) / sigma of one measured point, with the model
 // value FUNCT at the point's own angle.
