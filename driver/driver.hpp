@@ -42,19 +42,16 @@ class InputDialogueStop : public std::runtime_error {
 void set_up_parameters(Tables& t, const double Pi[3], const double Pf[3]);
 
 // Where one value of the entry file stands: its number token (TokenPosition:
-// line, byte column and length in the raw file) and, for a fit parameter, the
-// line of its mark and whether the mark fixed it.
+// line, byte column and length in the raw file).
 struct ValueSource {
   textio::TokenPosition token;
-  int mark_line = 0;  // 0: the value has no mark
-  bool fixed = false;
 };
 
-// The sources of every value of an entry file: each PARAM slot it fills
-// (1..NPAR) and the settings that are not parameters.
+// The sources of the values of an entry file: each PARAM slot it fills
+// (1..NPAR), and the number of layers, which fixes how many slots there are.
 struct EntrySources {
   Table<ValueSource, kMaxPar> slot;
-  ValueSource wavelength, nn, j0, step, sigma, nlay, zero_correction;
+  textio::TokenPosition nlay;
 };
 
 // Reads the entry file `name`, echoes it on `console` and fills the parameter

@@ -9,7 +9,7 @@
 // offending value before the stop.
 //
 // On request the reader also records where each value stands in the file (its
-// number token and its mark line), so that a tool can replace a value in place.
+// number token), so that a tool can replace a value in place.
 #include <cmath>
 #include <istream>
 #include <string>
@@ -69,10 +69,8 @@ class EntryReader {
   // whether the mark fixes it.
   bool parameter(int i, const Echo& echo, const std::string& what, Unit unit = Unit::kAsWritten);
   bool mark(const std::string& what);
-  // Record, when sources are wanted, the token just read or the mark line just
-  // read as part of the source `v`.
+  // Record, when sources are wanted, the token just read as the source `v`.
   void note_token(ValueSource* v);
-  void note_mark(ValueSource* v, bool fixed);
   void separator(const std::string& what);
   void fix(int i);
   void limit_stop(const char* message);
@@ -88,12 +86,6 @@ class EntryReader {
 
 void EntryReader::note_token(ValueSource* v) {
   if (v != nullptr) v->token = in_.last_token();
-}
-
-void EntryReader::note_mark(ValueSource* v, bool fixed) {
-  if (v == nullptr) return;
-  v->mark_line = in_.line_number();
-  v->fixed = fixed;
 }
 
 bool EntryReader::mark(const std::string& what) {
@@ -135,7 +127,6 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Un
   console_.write_no_advance(r);
 
   const bool fixed = mark(what);
-  note_mark(src, fixed);
   if (fixed) {
     fix(i);
     console_.write(Record().A("fixed", echo.suffix_w));
@@ -188,18 +179,11 @@ void EntryReader::read() {
     in_.read(pol[j], what);
     note_token(&pol_source[j]);
     pol_fixed[j] = mark(what);
-    note_mark(&pol_source[j], pol_fixed[j]);
     if (j == 2) separator("the analyser polarization Pf");
   }
   separator("the wavelength");
 
-  // Sources of the settings that are not parameters.
-  const auto src = [this](ValueSource EntrySources::*m) {
-    return sources_ != nullptr ? &(sources_->*m) : nullptr;
-  };
-
   in_.read(t_.wavelength, "the wavelength in A");
-  note_token(src(&EntrySources::wavelength));
   console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
   // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
   // a wavelength that is not positive (or a lone slash, which leaves it 0), or
@@ -208,7 +192,6 @@ void EntryReader::read() {
   if (!(t_.wavelength > 0) || !std::isfinite(k_max * k_max)) limit_stop("wavelength <= 0");
 
   in_.read(t_.nn, "the number of points per spin channel, an integer");
-  note_token(src(&EntrySources::nn));
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
   if (t_.nn > maxpoint) limit_stop("nn > maxpoint");
   if (t_.nn < 1) limit_stop("nn < 1");
@@ -217,26 +200,23 @@ void EntryReader::read() {
 
   console_.write("Collimation function");
   in_.read(t_.j0, "the number of collimation points, an integer");
-  note_token(src(&EntrySources::j0));
   console_.write(Record().A("Number of points: ").I(t_.j0, 3));
   if (t_.j0 > maxj0) limit_stop("j0 > maxj0");
   if (t_.j0 < 1) limit_stop("j0 < 1");
 
   double step = 0;
   in_.read(step, "the collimation step in mrad");
-  note_token(src(&EntrySources::step));
   console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
   t_.coll_step = step / 1000.0;
   double sigma = 0;
   in_.read(sigma, "the collimation sigma in mrad");
-  note_token(src(&EntrySources::sigma));
   console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
   t_.coll_sigma = sigma / 1000.0;
 
   separator("the number of layers");
   console_.write_free();
   in_.read(t_.nlay, "the number of layers, an integer");
-  note_token(src(&EntrySources::nlay));
+  if (sources_ != nullptr) sources_->nlay = in_.last_token();
   console_.write(Record().A("Number of layers: ").I(t_.nlay, 3));
   if (t_.nlay > maxlay) limit_stop("nlay > maxlay");
   if (t_.nlay < 0) limit_stop("nlay < 0");
@@ -272,7 +252,6 @@ void EntryReader::read() {
   separator("the zero correction");
   double zero = 0;
   in_.read(zero, "the zero correction in mrad");
-  note_token(src(&EntrySources::zero_correction));
   console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
   t_.zero_correction = zero / 1000.0;
   in_.close();

@@ -158,9 +158,8 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
     std::string layers = "does not fit any number of layers";
     if (npar >= 17 && (npar - 17) % 6 == 0) layers = "nlay = " + std::to_string((npar - 17) / 6);
     throw UpdateRefused(results_at + " holds " + std::to_string(npar) + " parameters (" + layers +
-                        "), but " + old_name + " has " + std::to_string(t.NPAR) +
-                        " (nlay = " + std::to_string(t.nlay) + ", line " +
-                        std::to_string(src.nlay.token.line) + ")");
+                        "), but " + old_name + " has " + std::to_string(t.NPAR) + " (nlay = " +
+                        std::to_string(t.nlay) + ", line " + std::to_string(src.nlay.line) + ")");
   }
 
   std::vector<Splice> splices;

@@ -88,7 +88,6 @@ bool ResultsReader::parameter_line(const std::string& l) {
   if (!index || *index != expected || expected > kMaxPar) return false;
   if (l.compare(4, 4, "    ") != 0) return false;
   ResultsParameter p;
-  p.index = *index;
   p.line = line_no_;
   p.name = std::string(trim(std::string_view(l).substr(8, 16)));
   p.value_text = std::string(trim(std::string_view(l).substr(24, 14)));
@@ -142,7 +141,6 @@ void ResultsReader::line(const std::string& l) {
           break_off("the block has no parameter lines");
           return;
         }
-        block_.d_line = l;
         expect_ = Expect::kSqrtOrChi;
         return;
       }
@@ -162,7 +160,6 @@ void ResultsReader::line(const std::string& l) {
         block_.chi_sq = parse_e_field(block_.chi_sq_text);
         r_.last = std::move(block_);
         block_ = ResultsBlock{};
-        ++r_.complete_blocks;
         r_.closed = false;
         r_.broken_block.clear();
         expect_ = Expect::kOutside;
@@ -185,7 +182,7 @@ ResultsFile ResultsReader::read() {
     r_.broken_block = text;
     if (first_problem_.empty()) first_problem_ = text;
   }
-  if (r_.complete_blocks == 0) {
+  if (r_.last.line == 0) {  // no block was complete
     throw textio::TextError("results file \"" + name_ + "\" holds no complete iteration block" +
                             (first_problem_.empty() ? "" : ": " + first_problem_));
   }
