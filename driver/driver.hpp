@@ -41,10 +41,19 @@ class InputDialogueStop : public std::runtime_error {
 // bounds, the names, and NFIX = 0.
 void set_up_parameters(Tables& t, const double Pi[3], const double Pf[3]);
 
+// The unit in which the entry file gives a value, and how the reader stores it.
+enum class EntryUnit {
+  kNone,      // a plain number, stored as written
+  kAngstrom,  // a length in A, stored as written
+  kMicro,     // a scattering-length density in 1e-6 A^-2, stored in A^-2
+  kMilli,     // an angle in mrad, stored in rad
+};
+
 // Where one value of the entry file stands: its number token (TokenPosition:
-// line, byte column and length in the raw file).
+// line, byte column and length in the raw file), and the unit it is given in.
 struct ValueSource {
   textio::TokenPosition token;
+  EntryUnit unit = EntryUnit::kNone;
 };
 
 // The sources of the values of an entry file: each PARAM slot it fills

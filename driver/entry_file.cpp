@@ -23,14 +23,6 @@ using textio::InStream;
 using textio::OutStream;
 using textio::Record;
 
-// The unit in which the file gives a value.  Scattering-length densities are
-// echoed as physical values in A^-2, angles in mrad as entered.
-enum class Unit {
-  kAsWritten,
-  kMicro,  // 1e-6 A^-2, multiplied by 1e-6
-  kMilli,  // mrad, divided by 1000
-};
-
 // How one parameter is echoed: label, number field, width of the fixed suffix.
 struct Echo {
   const char* label;
@@ -67,10 +59,11 @@ class EntryReader {
   // A parameter value at slot i: read, convert to physical units, store, echo
   // with the line left open, then read the mark and finish the line.  Returns
   // whether the mark fixes it.
-  bool parameter(int i, const Echo& echo, const std::string& what, Unit unit = Unit::kAsWritten);
+  // Scattering-length densities are echoed as physical values in A^-2, angles
+  // in mrad as entered.
+  bool parameter(int i, const Echo& echo, const std::string& what,
+                 EntryUnit unit = EntryUnit::kNone);
   bool mark(const std::string& what);
-  // Record, when sources are wanted, the token just read as the source `v`.
-  void note_token(ValueSource* v);
   void separator(const std::string& what);
   void fix(int i);
   void limit_stop(const char* message);
@@ -83,10 +76,6 @@ class EntryReader {
   EntrySources* sources_;
   InStream in_;
 };
-
-void EntryReader::note_token(ValueSource* v) {
-  if (v != nullptr) v->token = in_.last_token();
-}
 
 bool EntryReader::mark(const std::string& what) {
   const char c = in_.read_char("the fixed mark of " + what);
@@ -107,17 +96,16 @@ void EntryReader::limit_stop(const char* message) {
   throw RunStop(message, kExitStop);
 }
 
-bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Unit unit) {
+bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, EntryUnit unit) {
   double v = 0;
   in_.read(v, what);
-  ValueSource* src = sources_ != nullptr ? &sources_->slot(i) : nullptr;
-  note_token(src);
+  if (sources_ != nullptr) sources_->slot(i) = {in_.last_token(), unit};
   double phys = v;
-  if (unit == Unit::kMicro) phys = v * 1.0e-6;
-  if (unit == Unit::kMilli) phys = v / 1000.0;
+  if (unit == EntryUnit::kMicro) phys = v * 1.0e-6;
+  if (unit == EntryUnit::kMilli) phys = v / 1000.0;
   t_.PARAM(i) = phys * t_.SCALE(i);
 
-  const double shown = unit == Unit::kMicro ? phys : v;
+  const double shown = unit == EntryUnit::kMicro ? phys : v;
   Record r;
   r.A(echo.label);
   if (echo.form == 'E')
@@ -141,16 +129,16 @@ void EntryReader::medium(int first, int k) {
   const std::string of = k > 0 ? " of layer " + std::to_string(k) : " of the substrate";
   int i = first;
   if (k > 0) {
-    parameter(i++, kThickness, "the thickness in A" + of);
+    parameter(i++, kThickness, "the thickness in A" + of, EntryUnit::kAngstrom);
   }
-  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, Unit::kMicro);
-  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, Unit::kMicro);
-  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, Unit::kMicro);
+  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, EntryUnit::kMicro);
+  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, EntryUnit::kMicro);
+  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, EntryUnit::kMicro);
   const bool cos_fixed = parameter(i++, kCosDelta, "<cos(delta_gamma)>" + of);
   // The model uses only the product N_p * <cos(delta_gamma)>, so at least one of
   // the two must be held.
   if (!np_fixed && !cos_fixed) magnetic_pair_dialogue(k);
-  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of);
+  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of, EntryUnit::kAngstrom);
 }
 
 void EntryReader::magnetic_pair_dialogue(int k) {
@@ -177,7 +165,7 @@ void EntryReader::read() {
   for (int j = 0; j < 6; ++j) {
     const std::string what = std::string("the polarization component ") + kPolNames[j];
     in_.read(pol[j], what);
-    note_token(&pol_source[j]);
+    pol_source[j].token = in_.last_token();
     pol_fixed[j] = mark(what);
     if (j == 2) separator("the analyser polarization Pf");
   }
@@ -245,7 +233,7 @@ void EntryReader::read() {
   separator("the total scaling factor");
   console_.write_free();
   parameter(6 * n + 9, kScaling, "the total scaling factor");
-  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", Unit::kMilli);
+  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", EntryUnit::kMilli);
   parameter(6 * n + 11, kBackground, "the background");
 
   console_.write_free();

@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "driver/driver.hpp"
-#include "model/model.hpp"
 
 namespace tessaline {
 namespace {
@@ -43,9 +42,9 @@ std::string monitor_value(const ResultsParameter& p) {
 // Decimal places between the monitor's unit and the entry file's: the
 // scattering-length densities are printed in A^-2 and written in 1e-6 A^-2,
 // alpha_0 is printed in rad and written in mrad.
-int entry_unit_shift(const Tables& t, int i) {
-  if (t.SCALE(i) != 1) return 6;
-  if (i == 6 * t.nlay + kAlpha0) return 3;
+int entry_unit_shift(EntryUnit unit) {
+  if (unit == EntryUnit::kMicro) return 6;
+  if (unit == EntryUnit::kMilli) return 3;
   return 0;
 }
 
@@ -201,7 +200,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
     const std::size_t offset = line_start[static_cast<std::size_t>(v.token.line - 1)] +
                                static_cast<std::size_t>(v.token.column - 1);
     splices.push_back({offset, static_cast<std::size_t>(v.token.length),
-                       shift_decimal(p.value_text, entry_unit_shift(t, i))});
+                       shift_decimal(p.value_text, entry_unit_shift(v.unit))});
   }
 
   // The polarization values come first in the file but last in the vector.

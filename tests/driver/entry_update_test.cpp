@@ -146,6 +146,17 @@ TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
   EXPECT_EQ(r.src->slot(18).token.column, 4);  // after the 3-byte mark
   EXPECT_EQ(r.src->slot(1).token.line, 25);    // after a blank line
   EXPECT_EQ(r.src->slot(1).token.column, 3);
+  // Units as the file gives them: thickness and roughness in A, densities in
+  // 1e-6 A^-2, alpha_0 in mrad, <cos(delta_gamma)> and Pi(x) plain numbers.
+  for (const auto& [k, unit] : std::map<int, EntryUnit>{{1, EntryUnit::kAngstrom},
+                                                        {2, EntryUnit::kMicro},
+                                                        {5, EntryUnit::kNone},
+                                                        {6, EntryUnit::kAngstrom},
+                                                        {11, EntryUnit::kAngstrom},
+                                                        {16, EntryUnit::kMilli},
+                                                        {18, EntryUnit::kNone}}) {
+    EXPECT_EQ(r.src->slot(k).unit, unit) << "slot " << k;
+  }
 }
 
 TEST(EntryUpdate, FreeValuesReplacedInTheFileUnitsAndEveryOtherByteKept) {
