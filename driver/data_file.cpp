@@ -124,6 +124,16 @@ MeasuredData read_measured_points(const std::string& name, int nn) {
   return read_measured_points(s, nn);
 }
 
+std::string error_bar_line(const MeasuredData& d) {
+  return Record()
+      .A("Error bar for point")
+      .I(d.bad_point, 4)
+      .A(" at ")
+      .A(kChannelNames[d.bad_channel - 1])
+      .A(" is zero or negative!")
+      .str();
+}
+
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console) {
   MeasuredData d;
   {
@@ -142,14 +152,10 @@ void read_data_file(Tables& t, const std::string& name, textio::OutStream& conso
     }
   }
   if (d.bad_channel != 0) {
+    const std::string line = error_bar_line(d);
     console.write_free();
-    console.write(Record()
-                      .A("Error bar for point")
-                      .I(d.bad_point, 4)
-                      .A(" at ")
-                      .A(kChannelNames[d.bad_channel - 1])
-                      .A(" is zero or negative!"));
-    throw InputDialogueStop("error bar below 1e-30");
+    console.write(line);
+    throw InputDialogueStop("error bar below 1e-30", {line});
   }
   if (d.unread_number_line > 0) {
     std::fprintf(stderr,

@@ -95,10 +95,14 @@ MeasuredData read_measured_points(textio::InStream& in, int nn);
 MeasuredData read_measured_points(std::istream& in, const std::string& name, int nn);
 MeasuredData read_measured_points(const std::string& name, int nn);
 
+// The program's words for the first error bar below 1e-30 of `d` (bad_channel
+// set): "Error bar for point" I4 " at " channel " is zero or negative!".
+std::string error_bar_line(const MeasuredData& d);
+
 // Reads the 4*nn measured points of the data file `name` into POINTS, channel by
 // channel (UU, DD, UD, DU), attaches the channel codes, checks every error bar and
 // keeps the angle of the last point.  An error bar below 1e-30 writes its dialogue
-// lines and throws InputDialogueStop.  Numbers after the last point are not read;
+// lines and throws InputDialogueStop with them.  Numbers after the last point are not read;
 // a warning naming their line goes to standard error.
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console);
 

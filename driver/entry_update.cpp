@@ -229,4 +229,18 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   return u;
 }
 
+std::string update_failure_message(const std::exception& e, const std::string& entry_name,
+                                   const std::string& results_name) {
+  if (dynamic_cast<const UpdateRefused*>(&e) != nullptr) {
+    return results_name + " does not belong to " + entry_name + ": " + e.what();
+  }
+  std::string refused = entry_name + " is refused by the program:";
+  if (const auto* stop = dynamic_cast<const InputDialogueStop*>(&e)) {
+    for (const auto& l : stop->lines()) refused += "\n  " + l;
+    return refused;
+  }
+  if (dynamic_cast<const RunStop*>(&e) != nullptr) return refused + " " + e.what();
+  return e.what();
+}
+
 }  // namespace tessaline

@@ -65,16 +65,8 @@ int update(const std::string& old_name, const std::string& results_name,
         new_name.c_str(), u.replaced, old_name.c_str(), results.last.iteration,
         results_name.c_str());
     return 0;
-  } catch (const UpdateRefused& e) {
-    return fail(results_name + " does not belong to " + old_name + ": " + e.what());
-  } catch (const InputDialogueStop& e) {
-    std::string text = old_name + " is refused by the program:";
-    for (const auto& l : e.lines()) text += "\n  " + l;
-    return fail(text);
-  } catch (const RunStop& e) {
-    return fail(old_name + " is refused by the program: " + e.what());
   } catch (const std::exception& e) {
-    return fail(e.what());
+    return fail(update_failure_message(e, old_name, results_name));
   }
 }
 

@@ -253,24 +253,12 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::cerr << "tessaline-plot: " << e.what() << "\n" << usage();
     return 2;
-  } catch (const PlotError& e) {
-    std::cerr << "tessaline-plot: " << e.what() << "\n";
-    return 1;
-  } catch (const tessaline::UpdateRefused& e) {
-    std::cerr << "tessaline-plot: " << kResultsFile << " does not belong to " << *o.entry_file
-              << ": " << e.what() << "\n";
-    return 1;
-  } catch (const tessaline::InputDialogueStop& e) {
-    std::cerr << "tessaline-plot: " << *o.entry_file << " is refused by the program:";
-    for (const auto& l : e.lines()) std::cerr << "\n  " << l;
-    std::cerr << "\n";
-    return 1;
-  } catch (const tessaline::RunStop& e) {
-    std::cerr << "tessaline-plot: " << *o.entry_file << " is refused by the program: " << e.what()
-              << "\n";
-    return 1;
   } catch (const std::exception& e) {
-    std::cerr << "tessaline-plot: " << e.what() << "\n";
+    // Only the model of the entry file gives the program's refusals.
+    std::cerr << "tessaline-plot: "
+              << tessaline::update_failure_message(e, o.entry_file.value_or(""),
+                                                   std::string(kResultsFile))
+              << "\n";
     return 1;
   }
 }

@@ -67,11 +67,7 @@ std::vector<Node> sorted_nodes(const std::vector<Node>& in) {
 
 MeasuredData read_data_file(const std::string& path, int nn) {
   MeasuredData d = read_measured_points(path, nn);
-  if (d.bad_channel != 0) {
-    throw PlotError(path + ": Error bar for point " + std::to_string(d.bad_point) + " at " +
-                    std::string(kChannelNames[static_cast<std::size_t>(d.bad_channel - 1)]) +
-                    " is zero or negative!");
-  }
+  if (d.bad_channel != 0) throw PlotError(path + ": " + error_bar_line(d));
   return d;
 }
 
