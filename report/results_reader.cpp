@@ -17,15 +17,14 @@
 #include <string_view>
 
 #include "report/readers.hpp"
+#include "report/results_layout.hpp"
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline {
 namespace {
 
-constexpr std::string_view kSpreadLabel = "   D=<Cos(gam)^2>-<Cos(gam)>^2:";
-constexpr std::string_view kSqrtLabel = "                       sqrt(D):";
-constexpr std::string_view kChiLabel = "   hi_sq.norm: ";
+using namespace results_layout;
 
 std::string_view trim(std::string_view s) {
   const auto first = s.find_first_not_of(' ');
@@ -93,13 +92,14 @@ bool ResultsReader::parameter_line(const std::string& l) {
   p.value_text = std::string(trim(std::string_view(l).substr(24, 14)));
   p.value = parse_e_field(p.value_text);
   const std::string_view rest = std::string_view(l).substr(38);
-  if (rest == "      fixed") {
+  if (rest == kFixedField) {
     p.state = ParameterState::kFixed;
-  } else if (rest == " +/- infinite") {
+  } else if (rest == kInfiniteError) {
     p.state = ParameterState::kInfinite;
-  } else if ((rest.size() == 26 || (rest.size() == 36 && rest.substr(26) == "  on bound")) &&
-             starts_with(rest, " +/-") && rest.substr(13, 3) == "   ") {
-    p.state = rest.size() == 36 ? ParameterState::kOnBound : ParameterState::kFree;
+  } else if ((rest.size() == 26 ||
+              (rest.size() == 26 + kOnBound.size() && rest.substr(26) == kOnBound)) &&
+             starts_with(rest, kErrorPrefix) && rest.substr(13, 3) == "   ") {
+    p.state = rest.size() == 26 ? ParameterState::kFree : ParameterState::kOnBound;
     p.error = parse_e_field(rest.substr(4, 9));
     p.factor = parse_e_field(rest.substr(16, 10));
   } else {
@@ -110,7 +110,7 @@ bool ResultsReader::parameter_line(const std::string& l) {
 }
 
 void ResultsReader::line(const std::string& l) {
-  const std::string stars = " " + std::string(73, '*');
+  const std::string stars = " " + std::string(kRuleLength, kBlockRule);
   if (l == stars) {
     if (expect_ != Expect::kOutside) break_off("a new block begins");
     block_ = ResultsBlock{};
@@ -120,7 +120,7 @@ void ResultsReader::line(const std::string& l) {
   }
   switch (expect_) {
     case Expect::kOutside:
-      if (l == std::string(73, '%')) r_.closed = true;
+      if (l == std::string(kRuleLength, kClosingRule)) r_.closed = true;
       return;
     case Expect::kTitle: {
       if (l.size() < 12 || l.compare(4, 8, " iterate") != 0) {
@@ -132,8 +132,9 @@ void ResultsReader::line(const std::string& l) {
       return;
     }
     case Expect::kParameters:
-      if (l.empty() || l == "    Substrate" ||
-          (starts_with(l, "    Layer") && parse_i_field(std::string_view(l).substr(9)))) {
+      if (l.empty() || l == kSubstrateHeading ||
+          (starts_with(l, kLayerHeading) &&
+           parse_i_field(std::string_view(l).substr(kLayerHeading.size())))) {
         return;
       }
       if (starts_with(l, kSpreadLabel)) {
