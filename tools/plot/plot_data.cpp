@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <numbers>
 
-#include "model/model.hpp"
+#include "model/point_optics.hpp"
 
 namespace tessaline::plot {
 namespace {
@@ -225,16 +224,15 @@ LogRange log_range(const std::vector<DataPoint>& data, const Curve& model) {
 ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
                            const std::vector<bool>& excluded) {
   ChannelResiduals out;
-  auto work = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointOptics optics;
+  optics.prepare(t);
   for (int c = 0; c < kChannels; ++c) {
     const auto& points = data.channel[static_cast<std::size_t>(c)];
-    X(2) = c + 1;
     for (std::size_t i = 0; i < points.size(); ++i) {
-      X(1) = points[i].theta;
-      const double model = FUNCT(t, *work, X);
+      double f[4];
+      optics.evaluate(t, t.PARAM, points[i].theta, f);
       out[static_cast<std::size_t>(c)].push_back({points[i].theta,
-                                                  (points[i].R - model) / points[i].dR,
+                                                  (points[i].R - f[c]) / points[i].dR,
                                                   i < excluded.size() && excluded[i]});
     }
   }
