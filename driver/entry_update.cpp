@@ -22,21 +22,15 @@
 namespace tessaline {
 namespace {
 
-std::string trimmed(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return "";
-  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
-
 // The value of slot i as the monitor prints it.
 std::string monitor_value(const Tables& t, const ParamVector& PARAM, int i) {
-  return trimmed(textio::fmt_E(PARAM(i) / t.SCALE(i), 14, 6));
+  return std::string(trim_blanks(textio::fmt_E(PARAM(i) / t.SCALE(i), 14, 6)));
 }
 
 // A value of the results file as the monitor prints it (the same text for a
 // file the monitor wrote; a hand-edited field is brought to that form).
 std::string monitor_value(const ResultsParameter& p) {
-  return p.value ? trimmed(textio::fmt_E(*p.value, 14, 6)) : p.value_text;
+  return p.value ? std::string(trim_blanks(textio::fmt_E(*p.value, 14, 6))) : p.value_text;
 }
 
 // Decimal places between the monitor's unit and the entry file's: the
@@ -96,7 +90,7 @@ std::string read_entry_bytes(const std::string& name) {
 }
 
 std::string shift_decimal(std::string_view number, int shift) {
-  std::string s = trimmed(number);
+  std::string s(trim_blanks(number));
   std::string sign;
   if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
     if (s[0] == '-') sign = "-";
@@ -170,7 +164,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   for (int i = 1; i <= t.NPAR; ++i) {
     const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
     const ValueSource& v = src.slot(i);
-    const std::string name = trimmed(name_view(t.PARNAM(i)));
+    const std::string name(trimmed_name(t.PARNAM(i)));
     const std::string where_old = old_name + " line " + std::to_string(v.token.line);
     const std::string where_res = results_name + " line " + std::to_string(p.line);
     if (p.name != name) {

@@ -65,6 +65,9 @@ ResultsFile read_results_file(const std::string& name);
 // finish and which block is used; "" for a finished file.
 std::string unfinished_note(const ResultsFile& r, const std::string& name);
 
+// `s` without its leading and trailing blanks.
+std::string_view trim_blanks(std::string_view s);
+
 // A value field of the monitor (Ew.d, also with a three-digit exponent written
 // without the letter E); empty for asterisks or anything else.
 std::optional<double> parse_e_field(std::string_view field);

@@ -26,20 +26,13 @@ namespace {
 
 using namespace results_layout;
 
-std::string_view trim(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(' ');
-  return s.substr(first, last - first + 1);
-}
-
 bool starts_with(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
 }
 
 // An integer field (Iw) that holds nothing but the number and blanks.
 std::optional<int> parse_i_field(std::string_view field) {
-  const std::string s(trim(field));
+  const std::string s(trim_blanks(field));
   if (s.empty() || s.size() > 9) return std::nullopt;
   std::size_t i = s[0] == '-' ? 1 : 0;
   if (i == s.size()) return std::nullopt;
@@ -88,8 +81,8 @@ bool ResultsReader::parameter_line(const std::string& l) {
   if (l.compare(4, 4, "    ") != 0) return false;
   ResultsParameter p;
   p.line = line_no_;
-  p.name = std::string(trim(std::string_view(l).substr(8, 16)));
-  p.value_text = std::string(trim(std::string_view(l).substr(24, 14)));
+  p.name = std::string(trim_blanks(std::string_view(l).substr(8, 16)));
+  p.value_text = std::string(trim_blanks(std::string_view(l).substr(24, 14)));
   p.value = parse_e_field(p.value_text);
   const std::string_view rest = std::string_view(l).substr(38);
   if (rest == kFixedField) {
@@ -157,7 +150,7 @@ void ResultsReader::line(const std::string& l) {
         return;
       }
       if (starts_with(l, kChiLabel)) {
-        block_.chi_sq_text = std::string(trim(std::string_view(l).substr(kChiLabel.size())));
+        block_.chi_sq_text = std::string(trim_blanks(std::string_view(l).substr(kChiLabel.size())));
         block_.chi_sq = parse_e_field(block_.chi_sq_text);
         r_.last = std::move(block_);
         block_ = ResultsBlock{};
@@ -192,10 +185,16 @@ ResultsFile ResultsReader::read() {
 
 }  // namespace
 
+std::string_view trim_blanks(std::string_view s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
 std::optional<double> parse_e_field(std::string_view field) {
   // [sign] [digits] . digits, then E [sign] digits, or a sign and three exponent
   // digits where the field had no room for the letter.
-  std::string s(trim(field));
+  std::string s(trim_blanks(field));
   std::size_t i = 0;
   if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
   std::size_t digits = 0;

@@ -102,8 +102,7 @@ ResultsBlock block_for(const Tables& t) {
   for (int i = 1; i <= t.NPAR; ++i) {
     ResultsParameter p;
     p.line = 300 + i;
-    const std::string_view name = name_view(t.PARNAM(i));
-    p.name = std::string(name.substr(0, name.find_last_not_of(' ') + 1));
+    p.name = std::string(trimmed_name(t.PARNAM(i)));
     const std::string e = textio::fmt_E(t.PARAM(i) / t.SCALE(i), 14, 6);
     p.value_text = e.substr(e.find_first_not_of(' '));
     p.state = ParameterState::kFixed;

@@ -78,12 +78,6 @@ std::string num(double v) {
   return buf;
 }
 
-// The name of slot i without the blanks that pad it.
-std::string name_of(const Tables& t, int i) {
-  const std::string_view n = name_view(t.PARNAM(i));
-  return std::string(n.substr(0, n.find_last_not_of(' ') + 1));
-}
-
 // Unit of a value as the results file prints it.
 const char* unit_of(EntryUnit unit) {
   switch (unit) {
@@ -116,8 +110,8 @@ void print_table(const Tables& t, const EntrySources& src, const std::string& na
     if (i == 6 * n + 1) std::printf("    Substrate\n");
     if (i == 6 * n + 6 || i == 6 * n + 12) std::printf("\n");
     const double s = t.SCALE(i);
-    std::printf("%4d  %-17s %13s %-5s ", i, name_of(t, i).c_str(), num(t.PARAM(i) / s).c_str(),
-                unit_of(src.slot(i).unit));
+    std::printf("%4d  %-17s %13s %-5s ", i, std::string(trimmed_name(t.PARNAM(i))).c_str(),
+                num(t.PARAM(i) / s).c_str(), unit_of(src.slot(i).unit));
     if (t.STEPLIM(i) <= 0) {
       std::printf("fixed\n");
     } else {
@@ -167,8 +161,9 @@ int print_checks(const Tables& t) {
     ++outside;
     const bool low = v < t.PARMIN(i);
     const double s = t.SCALE(i);
-    line(false, "parameter " + std::to_string(i) + " (" + name_of(t, i) + ") starts at " +
-                    num(v / s) + ", " + (low ? "below its lower" : "above its upper") + " bound " +
+    line(false, "parameter " + std::to_string(i) + " (" + std::string(trimmed_name(t.PARNAM(i))) +
+                    ") starts at " + num(v / s) + ", " +
+                    (low ? "below its lower" : "above its upper") + " bound " +
                     num((low ? t.PARMIN(i) : t.PARMAX(i)) / s) +
                     ": the fit holds it on that bound");
   }
