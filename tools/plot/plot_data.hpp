@@ -17,6 +17,7 @@
 
 #include "driver/driver.hpp"
 #include "report/readers.hpp"
+#include "report/report.hpp"
 
 namespace tessaline::plot {
 
@@ -28,14 +29,9 @@ class PlotError : public std::runtime_error {
 // Spin channels in the order of the data file and of the curve files.
 inline constexpr int kChannels = 4;
 inline constexpr std::array<std::string_view, kChannels> kChannelNames = {"UU", "DD", "UD", "DU"};
-inline constexpr std::array<std::string_view, kChannels> kCurveFiles = {
-    "VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"};
-inline constexpr std::string_view kResultsFile = "VreloBag.dat";
+// The results file of the fit, under the program's name for it.
+inline constexpr std::string_view kResultsFile = file_name(OUTNAM(5));
 inline constexpr int kIterationLimit = 200;
-
-using tessaline::Curve;
-using tessaline::CurvePoint;
-using tessaline::MeasuredData;
 
 // The measured points of a data file, as the program reads them: 4*nn points,
 // or with nn = 0 every point of the file.  A point whose error bar is below
