@@ -135,12 +135,8 @@ std::string error_bar_line(const MeasuredData& d) {
 }
 
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console) {
-  MeasuredData d;
-  {
-    textio::InStream in;
-    in.open(name, "data file");
-    d = read_measured_points(in, t.nn);
-  }
+  // The file is closed on return, before any dialogue.
+  const MeasuredData d = read_measured_points(name, t.nn);
   for (int c = 1; c <= 4; ++c) {
     const auto& points = d.channel[static_cast<std::size_t>(c - 1)];
     for (std::size_t p = 0; p < points.size(); ++p) {
