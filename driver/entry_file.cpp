@@ -58,9 +58,8 @@ class EntryReader {
  private:
   // A parameter value at slot i: read, convert to physical units, store, echo
   // with the line left open, then read the mark and finish the line.  Returns
-  // whether the mark fixes it.
-  // Scattering-length densities are echoed as physical values in A^-2, angles
-  // in mrad as entered.
+  // whether the mark fixes it.  Scattering-length densities are echoed as
+  // physical values in A^-2, angles in mrad as entered.
   bool parameter(int i, const Echo& echo, const std::string& what,
                  EntryUnit unit = EntryUnit::kNone);
   bool mark(const std::string& what);
