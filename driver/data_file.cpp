@@ -52,8 +52,8 @@ MeasuredData read_measured_points(textio::InStream& in, int nn) {
     return "reflectivity, error bar and angle of point " + std::to_string(p) + " of channel " +
            std::string(kChannelNames[static_cast<std::size_t>(c - 1)]);
   };
-  const auto check = [&d](const MeasuredPoint& m, int c, int p) {
-    if (m.sigma < kMinErrorBar) {
+  const auto check = [&d](const DataPoint& m, int c, int p) {
+    if (m.dR < kMinErrorBar) {
       d.bad_channel = c;
       d.bad_point = p;
     }
@@ -83,7 +83,7 @@ MeasuredData read_measured_points(textio::InStream& in, int nn) {
   }
 
   // Every point in the input, then split into four channels.
-  std::vector<MeasuredPoint> all;
+  std::vector<DataPoint> all;
   while (in.more_tokens()) {
     if (all.size() == static_cast<std::size_t>(kMaxPoints)) {
       throw textio::TextError("data file \"" + in.name() + "\" holds more than " +
@@ -122,32 +122,34 @@ MeasuredData read_measured_points(const std::string& name, int nn) {
   return read_measured_points(s, nn);
 }
 
+std::string error_bar_line(const MeasuredData& d) {
+  return Record()
+      .A("Error bar for point")
+      .I(d.bad_point, 4)
+      .A(" at ")
+      .A(kChannelNames[static_cast<std::size_t>(d.bad_channel - 1)])
+      .A(" is zero or negative!")
+      .str();
+}
+
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console) {
-  MeasuredData d;
-  {
-    textio::InStream in;
-    in.open(name, "data file");
-    d = read_measured_points(in, t.nn);
-  }
+  // The file is closed on return, before any dialogue.
+  const MeasuredData d = read_measured_points(name, t.nn);
   for (int c = 1; c <= 4; ++c) {
     const auto& points = d.channel[static_cast<std::size_t>(c - 1)];
     for (std::size_t p = 0; p < points.size(); ++p) {
       double* v = &t.POINTS(value_index((c - 1) * t.nn + static_cast<int>(p) + 1));
       v[0] = points[p].R;
-      v[1] = points[p].sigma;
+      v[1] = points[p].dR;
       v[2] = points[p].theta;
       v[3] = c;
     }
   }
   if (d.bad_channel != 0) {
+    const std::string line = error_bar_line(d);
     console.write_free();
-    console.write(Record()
-                      .A("Error bar for point")
-                      .I(d.bad_point, 4)
-                      .A(" at ")
-                      .A(kChannelNames[static_cast<std::size_t>(d.bad_channel - 1)])
-                      .A(" is zero or negative!"));
-    throw InputDialogueStop("error bar below 1e-30");
+    console.write(line);
+    throw InputDialogueStop("error bar below 1e-30", {line});
   }
   if (d.unread_number_line > 0) {
     std::fprintf(stderr,

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/writers.hpp"
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
 
@@ -40,20 +41,26 @@ class InputDialogueStop : public std::runtime_error {
 // bounds, the names, and NFIX = 0.
 void set_up_parameters(Tables& t, const double Pi[3], const double Pf[3]);
 
-// Where one value of the entry file stands: its number token (TokenPosition:
-// line, byte column and length in the raw file) and, for a fit parameter, the
-// line of its mark and whether the mark fixed it.
-struct ValueSource {
-  textio::TokenPosition token;
-  int mark_line = 0;  // 0: the value has no mark
-  bool fixed = false;
+// The unit in which the entry file gives a value, and how the reader stores it.
+enum class EntryUnit {
+  kNone,      // a plain number, stored as written
+  kAngstrom,  // a length in A, stored as written
+  kMicro,     // a scattering-length density in 1e-6 A^-2, stored in A^-2
+  kMilli,     // an angle in mrad, stored in rad
 };
 
-// The sources of every value of an entry file: each PARAM slot it fills
-// (1..NPAR) and the settings that are not parameters.
+// Where one value of the entry file stands: its number token (TokenPosition:
+// line, byte column and length in the raw file), and the unit it is given in.
+struct ValueSource {
+  textio::TokenPosition token;
+  EntryUnit unit = EntryUnit::kNone;
+};
+
+// The sources of the values of an entry file: each PARAM slot it fills
+// (1..NPAR), and the number of layers, which fixes how many slots there are.
 struct EntrySources {
   Table<ValueSource, kMaxPar> slot;
-  ValueSource wavelength, nn, j0, step, sigma, nlay, zero_correction;
+  textio::TokenPosition nlay;
 };
 
 // Reads the entry file `name`, echoes it on `console` and fills the parameter
@@ -68,18 +75,10 @@ void read_entry_file(Tables& t, const std::string& name, textio::OutStream& cons
 void read_entry_file(Tables& t, std::istream& in, const std::string& name,
                      textio::OutStream& console, EntrySources* sources = nullptr);
 
-// One measured point of the data file: reflectivity, its error bar (one standard
-// deviation) and the glancing angle in rad.
-struct MeasuredPoint {
-  double R = 0;
-  double sigma = 0;
-  double theta = 0;
-};
-
 // The points of a data file, channel by channel (UU, DD, UD, DU), as read.
 struct MeasuredData {
   int nn = 0;  // points per channel
-  std::array<std::vector<MeasuredPoint>, 4> channel;
+  std::array<std::vector<DataPoint>, 4> channel;
   // The first point whose error bar is below 1e-30 (channel 1..4 and its number
   // within the channel); reading stops there.  0: every error bar passed.
   int bad_channel = 0;
@@ -96,10 +95,14 @@ MeasuredData read_measured_points(textio::InStream& in, int nn);
 MeasuredData read_measured_points(std::istream& in, const std::string& name, int nn);
 MeasuredData read_measured_points(const std::string& name, int nn);
 
+// The program's words for the first error bar below 1e-30 of `d` (bad_channel
+// set): "Error bar for point" I4 " at " channel " is zero or negative!".
+std::string error_bar_line(const MeasuredData& d);
+
 // Reads the 4*nn measured points of the data file `name` into POINTS, channel by
 // channel (UU, DD, UD, DU), attaches the channel codes, checks every error bar and
 // keeps the angle of the last point.  An error bar below 1e-30 writes its dialogue
-// lines and throws InputDialogueStop.  Numbers after the last point are not read;
+// lines and throws InputDialogueStop with them.  Numbers after the last point are not read;
 // a warning naming their line goes to standard error.
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console);
 

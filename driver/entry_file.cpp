@@ -9,7 +9,7 @@
 // offending value before the stop.
 //
 // On request the reader also records where each value stands in the file (its
-// number token and its mark line), so that a tool can replace a value in place.
+// number token), so that a tool can replace a value in place.
 #include <cmath>
 #include <istream>
 #include <string>
@@ -22,14 +22,6 @@ namespace {
 using textio::InStream;
 using textio::OutStream;
 using textio::Record;
-
-// The unit in which the file gives a value.  Scattering-length densities are
-// echoed as physical values in A^-2, angles in mrad as entered.
-enum class Unit {
-  kAsWritten,
-  kMicro,  // 1e-6 A^-2, multiplied by 1e-6
-  kMilli,  // mrad, divided by 1000
-};
 
 // How one parameter is echoed: label, number field, width of the fixed suffix.
 struct Echo {
@@ -66,13 +58,11 @@ class EntryReader {
  private:
   // A parameter value at slot i: read, convert to physical units, store, echo
   // with the line left open, then read the mark and finish the line.  Returns
-  // whether the mark fixes it.
-  bool parameter(int i, const Echo& echo, const std::string& what, Unit unit = Unit::kAsWritten);
+  // whether the mark fixes it.  Scattering-length densities are echoed as
+  // physical values in A^-2, angles in mrad as entered.
+  bool parameter(int i, const Echo& echo, const std::string& what,
+                 EntryUnit unit = EntryUnit::kNone);
   bool mark(const std::string& what);
-  // Record, when sources are wanted, the token just read or the mark line just
-  // read as part of the source `v`.
-  void note_token(ValueSource* v);
-  void note_mark(ValueSource* v, bool fixed);
   void separator(const std::string& what);
   void fix(int i);
   void limit_stop(const char* message);
@@ -85,16 +75,6 @@ class EntryReader {
   EntrySources* sources_;
   InStream in_;
 };
-
-void EntryReader::note_token(ValueSource* v) {
-  if (v != nullptr) v->token = in_.last_token();
-}
-
-void EntryReader::note_mark(ValueSource* v, bool fixed) {
-  if (v == nullptr) return;
-  v->mark_line = in_.line_number();
-  v->fixed = fixed;
-}
 
 bool EntryReader::mark(const std::string& what) {
   const char c = in_.read_char("the fixed mark of " + what);
@@ -115,17 +95,16 @@ void EntryReader::limit_stop(const char* message) {
   throw RunStop(message, kExitStop);
 }
 
-bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Unit unit) {
+bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, EntryUnit unit) {
   double v = 0;
   in_.read(v, what);
-  ValueSource* src = sources_ != nullptr ? &sources_->slot(i) : nullptr;
-  note_token(src);
+  if (sources_ != nullptr) sources_->slot(i) = {in_.last_token(), unit};
   double phys = v;
-  if (unit == Unit::kMicro) phys = v * 1.0e-6;
-  if (unit == Unit::kMilli) phys = v / 1000.0;
+  if (unit == EntryUnit::kMicro) phys = v * 1.0e-6;
+  if (unit == EntryUnit::kMilli) phys = v / 1000.0;
   t_.PARAM(i) = phys * t_.SCALE(i);
 
-  const double shown = unit == Unit::kMicro ? phys : v;
+  const double shown = unit == EntryUnit::kMicro ? phys : v;
   Record r;
   r.A(echo.label);
   if (echo.form == 'E')
@@ -135,7 +114,6 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, Un
   console_.write_no_advance(r);
 
   const bool fixed = mark(what);
-  note_mark(src, fixed);
   if (fixed) {
     fix(i);
     console_.write(Record().A("fixed", echo.suffix_w));
@@ -150,16 +128,16 @@ void EntryReader::medium(int first, int k) {
   const std::string of = k > 0 ? " of layer " + std::to_string(k) : " of the substrate";
   int i = first;
   if (k > 0) {
-    parameter(i++, kThickness, "the thickness in A" + of);
+    parameter(i++, kThickness, "the thickness in A" + of, EntryUnit::kAngstrom);
   }
-  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, Unit::kMicro);
-  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, Unit::kMicro);
-  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, Unit::kMicro);
+  parameter(i++, k > 0 ? kReNb : kReNbSubstrate, "Re{Nb} in 1e-6 A^-2" + of, EntryUnit::kMicro);
+  parameter(i++, kImNb, "Im{Nb} in 1e-6 A^-2" + of, EntryUnit::kMicro);
+  const bool np_fixed = parameter(i++, kNp, "N_p in 1e-6 A^-2" + of, EntryUnit::kMicro);
   const bool cos_fixed = parameter(i++, kCosDelta, "<cos(delta_gamma)>" + of);
   // The model uses only the product N_p * <cos(delta_gamma)>, so at least one of
   // the two must be held.
   if (!np_fixed && !cos_fixed) magnetic_pair_dialogue(k);
-  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of);
+  parameter(i, kDebyeWaller, "the Debye-Waller roughness in A" + of, EntryUnit::kAngstrom);
 }
 
 void EntryReader::magnetic_pair_dialogue(int k) {
@@ -186,20 +164,13 @@ void EntryReader::read() {
   for (int j = 0; j < 6; ++j) {
     const std::string what = std::string("the polarization component ") + kPolNames[j];
     in_.read(pol[j], what);
-    note_token(&pol_source[j]);
+    pol_source[j].token = in_.last_token();
     pol_fixed[j] = mark(what);
-    note_mark(&pol_source[j], pol_fixed[j]);
     if (j == 2) separator("the analyser polarization Pf");
   }
   separator("the wavelength");
 
-  // Sources of the settings that are not parameters.
-  const auto src = [this](ValueSource EntrySources::*m) {
-    return sources_ != nullptr ? &(sources_->*m) : nullptr;
-  };
-
   in_.read(t_.wavelength, "the wavelength in A");
-  note_token(src(&EntrySources::wavelength));
   console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
   // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
   // a wavelength that is not positive (or a lone slash, which leaves it 0), or
@@ -208,7 +179,6 @@ void EntryReader::read() {
   if (!(t_.wavelength > 0) || !std::isfinite(k_max * k_max)) limit_stop("wavelength <= 0");
 
   in_.read(t_.nn, "the number of points per spin channel, an integer");
-  note_token(src(&EntrySources::nn));
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
   if (t_.nn > maxpoint) limit_stop("nn > maxpoint");
   if (t_.nn < 1) limit_stop("nn < 1");
@@ -217,26 +187,23 @@ void EntryReader::read() {
 
   console_.write("Collimation function");
   in_.read(t_.j0, "the number of collimation points, an integer");
-  note_token(src(&EntrySources::j0));
   console_.write(Record().A("Number of points: ").I(t_.j0, 3));
   if (t_.j0 > maxj0) limit_stop("j0 > maxj0");
   if (t_.j0 < 1) limit_stop("j0 < 1");
 
   double step = 0;
   in_.read(step, "the collimation step in mrad");
-  note_token(src(&EntrySources::step));
   console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
   t_.coll_step = step / 1000.0;
   double sigma = 0;
   in_.read(sigma, "the collimation sigma in mrad");
-  note_token(src(&EntrySources::sigma));
   console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
   t_.coll_sigma = sigma / 1000.0;
 
   separator("the number of layers");
   console_.write_free();
   in_.read(t_.nlay, "the number of layers, an integer");
-  note_token(src(&EntrySources::nlay));
+  if (sources_ != nullptr) sources_->nlay = in_.last_token();
   console_.write(Record().A("Number of layers: ").I(t_.nlay, 3));
   if (t_.nlay > maxlay) limit_stop("nlay > maxlay");
   if (t_.nlay < 0) limit_stop("nlay < 0");
@@ -265,14 +232,13 @@ void EntryReader::read() {
   separator("the total scaling factor");
   console_.write_free();
   parameter(6 * n + 9, kScaling, "the total scaling factor");
-  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", Unit::kMilli);
+  parameter(6 * n + 10, kAlpha0, "the illumination parameter alpha_0 in mrad", EntryUnit::kMilli);
   parameter(6 * n + 11, kBackground, "the background");
 
   console_.write_free();
   separator("the zero correction");
   double zero = 0;
   in_.read(zero, "the zero correction in mrad");
-  note_token(src(&EntrySources::zero_correction));
   console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
   t_.zero_correction = zero / 1000.0;
   in_.close();

@@ -18,34 +18,27 @@
 #include <vector>
 
 #include "driver/driver.hpp"
-#include "model/model.hpp"
 
 namespace tessaline {
 namespace {
 
-std::string trimmed(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return "";
-  return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
-}
-
 // The value of slot i as the monitor prints it.
 std::string monitor_value(const Tables& t, const ParamVector& PARAM, int i) {
-  return trimmed(textio::fmt_E(PARAM(i) / t.SCALE(i), 14, 6));
+  return std::string(trim_blanks(textio::fmt_E(PARAM(i) / t.SCALE(i), 14, 6)));
 }
 
 // A value of the results file as the monitor prints it (the same text for a
 // file the monitor wrote; a hand-edited field is brought to that form).
 std::string monitor_value(const ResultsParameter& p) {
-  return p.value ? trimmed(textio::fmt_E(*p.value, 14, 6)) : p.value_text;
+  return p.value ? std::string(trim_blanks(textio::fmt_E(*p.value, 14, 6))) : p.value_text;
 }
 
 // Decimal places between the monitor's unit and the entry file's: the
 // scattering-length densities are printed in A^-2 and written in 1e-6 A^-2,
 // alpha_0 is printed in rad and written in mrad.
-int entry_unit_shift(const Tables& t, int i) {
-  if (t.SCALE(i) != 1) return 6;
-  if (i == 6 * t.nlay + kAlpha0) return 3;
+int entry_unit_shift(EntryUnit unit) {
+  if (unit == EntryUnit::kMicro) return 6;
+  if (unit == EntryUnit::kMilli) return 3;
   return 0;
 }
 
@@ -97,7 +90,7 @@ std::string read_entry_bytes(const std::string& name) {
 }
 
 std::string shift_decimal(std::string_view number, int shift) {
-  std::string s = trimmed(number);
+  std::string s(trim_blanks(number));
   std::string sign;
   if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
     if (s[0] == '-') sign = "-";
@@ -158,9 +151,8 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
     std::string layers = "does not fit any number of layers";
     if (npar >= 17 && (npar - 17) % 6 == 0) layers = "nlay = " + std::to_string((npar - 17) / 6);
     throw UpdateRefused(results_at + " holds " + std::to_string(npar) + " parameters (" + layers +
-                        "), but " + old_name + " has " + std::to_string(t.NPAR) +
-                        " (nlay = " + std::to_string(t.nlay) + ", line " +
-                        std::to_string(src.nlay.token.line) + ")");
+                        "), but " + old_name + " has " + std::to_string(t.NPAR) + " (nlay = " +
+                        std::to_string(t.nlay) + ", line " + std::to_string(src.nlay.line) + ")");
   }
 
   std::vector<Splice> splices;
@@ -172,7 +164,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   for (int i = 1; i <= t.NPAR; ++i) {
     const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
     const ValueSource& v = src.slot(i);
-    const std::string name = trimmed(name_view(t.PARNAM(i)));
+    const std::string name(trimmed_name(t.PARNAM(i)));
     const std::string where_old = old_name + " line " + std::to_string(v.token.line);
     const std::string where_res = results_name + " line " + std::to_string(p.line);
     if (p.name != name) {
@@ -202,7 +194,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
     const std::size_t offset = line_start[static_cast<std::size_t>(v.token.line - 1)] +
                                static_cast<std::size_t>(v.token.column - 1);
     splices.push_back({offset, static_cast<std::size_t>(v.token.length),
-                       shift_decimal(p.value_text, entry_unit_shift(t, i))});
+                       shift_decimal(p.value_text, entry_unit_shift(v.unit))});
   }
 
   // The polarization values come first in the file but last in the vector.
@@ -229,6 +221,20 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
     }
   }
   return u;
+}
+
+std::string update_failure_message(const std::exception& e, const std::string& entry_name,
+                                   const std::string& results_name) {
+  if (dynamic_cast<const UpdateRefused*>(&e) != nullptr) {
+    return results_name + " does not belong to " + entry_name + ": " + e.what();
+  }
+  std::string refused = entry_name + " is refused by the program:";
+  if (const auto* stop = dynamic_cast<const InputDialogueStop*>(&e)) {
+    for (const auto& l : stop->lines()) refused += "\n  " + l;
+    return refused;
+  }
+  if (dynamic_cast<const RunStop*>(&e) != nullptr) return refused + " " + e.what();
+  return e.what();
 }
 
 }  // namespace tessaline

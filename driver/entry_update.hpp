@@ -38,6 +38,14 @@ struct EntryUpdate {
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
                               const ResultsBlock& block, const std::string& results_name);
 
+// What a tool reports when the entry file `entry_name` could not be brought to
+// the block of `results_name`: for UpdateRefused "RESULTS does not belong to
+// ENTRY: " and the reason; for a stop of the program "ENTRY is refused by the
+// program:" and the dialogue lines, each on a line of its own indented by two
+// blanks, or the reason; for anything else the exception's own message.
+std::string update_failure_message(const std::exception& e, const std::string& entry_name,
+                                   const std::string& results_name);
+
 // The raw bytes of the entry file `name`, for update_entry_text(); at most
 // 64 MiB (the largest entry file has some 6,600 short lines).  Throws
 // textio::TextError when the file cannot be read or is larger.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -33,18 +34,6 @@ void write_press_enter(OutStream& console) {
   console.flush();
 }
 
-// Records whether the fit had to stop at once because its start values give no
-// finite chi-square.
-class RunMonitor : public IterationMonitor {
- public:
-  using IterationMonitor::IterationMonitor;
-  void nonfinite_start(int point) override {
-    IterationMonitor::nonfinite_start(point);
-    nonfinite = true;
-  }
-  bool nonfinite = false;
-};
-
 // Results-file head, the fit, the closing line, the curve files.  Returns false
 // when the start values gave no finite chi-square, so that the result is NaN.
 bool fit_and_report(Tables& t, OutStream& console) {
@@ -58,7 +47,7 @@ bool fit_and_report(Tables& t, OutStream& console) {
   write_results_head(results, t);
   guard.fitting(results.fd());
 
-  RunMonitor monitor(t, *fs, console, results);
+  IterationMonitor monitor(t, *fs, console, results);
   double S = 0;
   double STEPERR = 0;
   double STEPSCALE = 0;
@@ -80,7 +69,9 @@ bool fit_and_report(Tables& t, OutStream& console) {
   write_closing_line(console, results);
   guard.writing_curves();
   write_curve_files(t, console);
-  return !monitor.nonfinite;
+  // The fit ends with a chi-square that is not finite only when the start values
+  // give one; every later iteration keeps a finite, accepted value.
+  return std::isfinite(S);
 }
 
 // Returns the exit status of a run that reached its output.

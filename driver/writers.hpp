@@ -25,8 +25,9 @@ class WriteError : public std::runtime_error {
 
 // ---------------------------------------------------------------- data file
 
-// One measured point: reflectivity, its error bar (one standard deviation) and
-// the glancing angle in rad.
+// One measured point of a data file, as read_measured_points (driver.hpp) reads
+// it and write_data_file writes it: reflectivity, its error bar (one standard
+// deviation) and the glancing angle in rad.
 struct DataPoint {
   double R = 0;
   double dR = 0;

@@ -57,8 +57,8 @@ DepthProfile depth_profile(const std::vector<ProfileMedium>& media, double step)
   p.points.resize(static_cast<std::size_t>(n));
   for (long k = 0; k < n; ++k) p.points[static_cast<std::size_t>(k)].depth = (k_first + k) * step;
   // Full steps of the interfaces above each point, as differences.
-  std::vector<double> full_nuclear(static_cast<std::size_t>(n) + 1, 0.0);
-  std::vector<double> full_magnetic(static_cast<std::size_t>(n) + 1, 0.0);
+  std::vector<double> full_nuclear(static_cast<std::size_t>(n), 0.0);
+  std::vector<double> full_magnetic(static_cast<std::size_t>(n), 0.0);
 
   double above_nuclear = 0;  // the medium above interface j (vacuum for j = 0)
   double above_magnetic = 0;

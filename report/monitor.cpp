@@ -10,15 +10,11 @@
 #include <string>
 
 #include "report/report.hpp"
+#include "report/results_layout.hpp"
 
 namespace tessaline {
 
-namespace {
-
-constexpr std::string_view kSpreadLabel = "D=<Cos(gam)^2>-<Cos(gam)>^2:";
-constexpr std::string_view kSqrtLabel = "sqrt(D):";
-
-}  // namespace
+using namespace results_layout;
 
 void IterationMonitor::both(const textio::Record& r) {
   console_.write(r);
@@ -89,7 +85,7 @@ void IterationMonitor::nonfinite_start(int point) {
 
 void IterationMonitor::print_block(double S, int NPAR, int ITER) {
   const int n = t_.nlay;
-  both_free(std::string(73, '*'));
+  both_free(std::string(kRuleLength, kBlockRule));
   both(textio::Record()
            .I(ITER, 4)
            .X(1)
@@ -101,8 +97,9 @@ void IterationMonitor::print_block(double S, int NPAR, int ITER) {
            .X(5)
            .A("FACTORS"));
   for (int i = 1; i <= NPAR; ++i) {
-    if ((i - 1) % 6 == 0 && i < 6 * n) both(textio::Record().A("    Layer").I((i - 1) / 6 + 1, 4));
-    if (i == 6 * n + 1) both(textio::Record().A("    Substrate"));
+    if ((i - 1) % 6 == 0 && i < 6 * n)
+      both(textio::Record().A(kLayerHeading).I((i - 1) / 6 + 1, 4));
+    if (i == 6 * n + 1) both(textio::Record().A(kSubstrateHeading));
     if (i == 6 * n + 6 || i == 6 * n + 12) both(std::string_view(""));
     parameter_line(i);
   }
@@ -115,14 +112,14 @@ void IterationMonitor::parameter_line(int i) {
   r.I(i, 4).A(name_view(t_.PARNAM(i)), 20).E(t_.PARAM(i) / t_.SCALE(i), 14, 6);
   const double state = fs_.WORKLIM(i);
   if (t_.STEPLIM(i) <= 0) {
-    r.X(6).A("fixed");
+    r.A(kFixedField);
   } else if (state < -1) {
     // Set aside by the inversion: no error estimate exists.
-    r.A(" +/- infinite");
+    r.A(kInfiniteError);
   } else {
-    r.A(" +/-").E(fs_.PARERR(i) / t_.SCALE(i), 9, 2).X(3).E(fs_.FACTOR(i), 10, 3);
+    r.A(kErrorPrefix).E(fs_.PARERR(i) / t_.SCALE(i), 9, 2).X(3).E(fs_.FACTOR(i), 10, 3);
     // 0: held on a bound; -1: set aside on a bound.
-    if (state <= 0) r.A("  on bound");
+    if (state <= 0) r.A(kOnBound);
   }
   both(r);
 }
@@ -138,22 +135,22 @@ void IterationMonitor::angle_spread_lines() {
   const double D = (1 - s2) - c * c;
 
   if (fs_.PARERR(ic) == 0 && fs_.PARERR(is2) == 0) {
-    both(textio::Record().A(kSpreadLabel, 31).E(D, 12, 4));
-    if (D >= 0) both(textio::Record().A(kSqrtLabel, 31).E(std::sqrt(D), 12, 4));
+    both(textio::Record().A(kSpreadLabel).E(D, 12, 4));
+    if (D >= 0) both(textio::Record().A(kSqrtLabel).E(std::sqrt(D), 12, 4));
     return;
   }
 
   const double e1 = 2 * c * fs_.PARERR(ic) / t_.SCALE(ic);
   const double e2 = fs_.PARERR(is2) / t_.SCALE(is2);
   const double eD = std::sqrt(e1 * e1 + e2 * e2);
-  both(textio::Record().A(kSpreadLabel, 31).E(D, 12, 4).A(" +/- ").E(eD, 9, 2));
+  both(textio::Record().A(kSpreadLabel).E(D, 12, 4).A(" +/- ").E(eD, 9, 2));
   if (D < 0) return;
 
   // sqrt(D) with its asymmetric errors; the lower one exists only while D - eD
   // stays positive.  Each stream gets the open first part, then the second part.
   const double root = std::sqrt(D);
   textio::Record first;
-  first.A(kSqrtLabel, 31).E(root, 12, 4).A(" +", 2).E(std::sqrt(D + eD) - root, 9, 2).A(" -", 2);
+  first.A(kSqrtLabel).E(root, 12, 4).A(" +", 2).E(std::sqrt(D + eD) - root, 9, 2).A(" -", 2);
   console_.write_no_advance(first);
   results_.write_no_advance(first);
   if (D > eD) {
@@ -169,7 +166,7 @@ void IterationMonitor::chi_square_line(double S, int NPAR) {
   // Degrees of freedom: points in the fit minus parameters not fixed by the user.
   const int dof = t_.npoint - NPAR + t_.NFIX;
   textio::Record r;
-  r.A("   hi_sq.norm: ");
+  r.A(kChiLabel);
   if (dof > 0) {
     r.E(2 * S / dof, 9, 4);
   } else {

@@ -24,13 +24,15 @@ enum class ParameterState { kFixed, kFree, kOnBound, kInfinite };
 
 // One parameter line of an iteration block.
 struct ResultsParameter {
-  int index = 0;
   std::string name;             // without the blanks that pad it to 16 characters
   std::string value_text;       // the value field as written, without blanks
   std::optional<double> value;  // empty when the field is asterisks
   ParameterState state = ParameterState::kFixed;
-  std::optional<double> error;   // free and on bound only; empty for asterisks
-  std::optional<double> factor;  // likewise
+  // The error and factor columns, free and on bound only; empty for asterisks.
+  // The tools of this project do not use them; they are read for any reader of
+  // the format that does.
+  std::optional<double> error;
+  std::optional<double> factor;
   int line = 0;
 };
 
@@ -39,7 +41,6 @@ struct ResultsBlock {
   int iteration = -1;                        // -1 when the number field is not a number
   int line = 0;                              // line of the row of asterisks
   std::vector<ResultsParameter> parameters;  // indices 1..size(), in order
-  std::string d_line;                        // the spread line D=..., as written
   std::string sqrt_d_line;                   // the sqrt(D) line, "" when D < 0
   std::string chi_sq_text;                   // the hi_sq.norm field as written
   std::optional<double> chi_sq;              // empty when the field is asterisks
@@ -47,7 +48,6 @@ struct ResultsBlock {
 
 // What a results file holds for a reader: its last complete block.
 struct ResultsFile {
-  int complete_blocks = 0;
   ResultsBlock last;    // the last complete block
   bool closed = false;  // the closing line of 73 '%' follows it
   // Why a block begun after the last complete one is not complete ("" when
@@ -64,6 +64,9 @@ ResultsFile read_results_file(const std::string& name);
 // For a file without its closing line: a sentence saying that the run did not
 // finish and which block is used; "" for a finished file.
 std::string unfinished_note(const ResultsFile& r, const std::string& name);
+
+// `s` without its leading and trailing blanks.
+std::string_view trim_blanks(std::string_view s);
 
 // A value field of the monitor (Ew.d, also with a three-digit exponent written
 // without the letter E); empty for asterisks or anything else.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "report/report.hpp"
+#include "report/results_layout.hpp"
 
 namespace tessaline {
 
@@ -45,7 +46,7 @@ void write_results_head(textio::OutStream& results, const Tables& t) {
 }
 
 void write_closing_line(textio::OutStream& console, textio::OutStream& results) {
-  const std::string line(73, '%');
+  const std::string line(results_layout::kRuleLength, results_layout::kClosingRule);
   console.write(line);
   results.write(line);
   results.close();

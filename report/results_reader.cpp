@@ -17,22 +17,14 @@
 #include <string_view>
 
 #include "report/readers.hpp"
+#include "report/results_layout.hpp"
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline {
 namespace {
 
-constexpr std::string_view kSpreadLabel = "   D=<Cos(gam)^2>-<Cos(gam)>^2:";
-constexpr std::string_view kSqrtLabel = "                       sqrt(D):";
-constexpr std::string_view kChiLabel = "   hi_sq.norm: ";
-
-std::string_view trim(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(' ');
-  return s.substr(first, last - first + 1);
-}
+using namespace results_layout;
 
 bool starts_with(std::string_view s, std::string_view prefix) {
   return s.substr(0, prefix.size()) == prefix;
@@ -40,7 +32,7 @@ bool starts_with(std::string_view s, std::string_view prefix) {
 
 // An integer field (Iw) that holds nothing but the number and blanks.
 std::optional<int> parse_i_field(std::string_view field) {
-  const std::string s(trim(field));
+  const std::string s(trim_blanks(field));
   if (s.empty() || s.size() > 9) return std::nullopt;
   std::size_t i = s[0] == '-' ? 1 : 0;
   if (i == s.size()) return std::nullopt;
@@ -88,19 +80,19 @@ bool ResultsReader::parameter_line(const std::string& l) {
   if (!index || *index != expected || expected > kMaxPar) return false;
   if (l.compare(4, 4, "    ") != 0) return false;
   ResultsParameter p;
-  p.index = *index;
   p.line = line_no_;
-  p.name = std::string(trim(std::string_view(l).substr(8, 16)));
-  p.value_text = std::string(trim(std::string_view(l).substr(24, 14)));
+  p.name = std::string(trim_blanks(std::string_view(l).substr(8, 16)));
+  p.value_text = std::string(trim_blanks(std::string_view(l).substr(24, 14)));
   p.value = parse_e_field(p.value_text);
   const std::string_view rest = std::string_view(l).substr(38);
-  if (rest == "      fixed") {
+  if (rest == kFixedField) {
     p.state = ParameterState::kFixed;
-  } else if (rest == " +/- infinite") {
+  } else if (rest == kInfiniteError) {
     p.state = ParameterState::kInfinite;
-  } else if ((rest.size() == 26 || (rest.size() == 36 && rest.substr(26) == "  on bound")) &&
-             starts_with(rest, " +/-") && rest.substr(13, 3) == "   ") {
-    p.state = rest.size() == 36 ? ParameterState::kOnBound : ParameterState::kFree;
+  } else if ((rest.size() == 26 ||
+              (rest.size() == 26 + kOnBound.size() && rest.substr(26) == kOnBound)) &&
+             starts_with(rest, kErrorPrefix) && rest.substr(13, 3) == "   ") {
+    p.state = rest.size() == 26 ? ParameterState::kFree : ParameterState::kOnBound;
     p.error = parse_e_field(rest.substr(4, 9));
     p.factor = parse_e_field(rest.substr(16, 10));
   } else {
@@ -111,7 +103,7 @@ bool ResultsReader::parameter_line(const std::string& l) {
 }
 
 void ResultsReader::line(const std::string& l) {
-  const std::string stars = " " + std::string(73, '*');
+  const std::string stars = " " + std::string(kRuleLength, kBlockRule);
   if (l == stars) {
     if (expect_ != Expect::kOutside) break_off("a new block begins");
     block_ = ResultsBlock{};
@@ -121,7 +113,7 @@ void ResultsReader::line(const std::string& l) {
   }
   switch (expect_) {
     case Expect::kOutside:
-      if (l == std::string(73, '%')) r_.closed = true;
+      if (l == std::string(kRuleLength, kClosingRule)) r_.closed = true;
       return;
     case Expect::kTitle: {
       if (l.size() < 12 || l.compare(4, 8, " iterate") != 0) {
@@ -133,8 +125,9 @@ void ResultsReader::line(const std::string& l) {
       return;
     }
     case Expect::kParameters:
-      if (l.empty() || l == "    Substrate" ||
-          (starts_with(l, "    Layer") && parse_i_field(std::string_view(l).substr(9)))) {
+      if (l.empty() || l == kSubstrateHeading ||
+          (starts_with(l, kLayerHeading) &&
+           parse_i_field(std::string_view(l).substr(kLayerHeading.size())))) {
         return;
       }
       if (starts_with(l, kSpreadLabel)) {
@@ -142,7 +135,6 @@ void ResultsReader::line(const std::string& l) {
           break_off("the block has no parameter lines");
           return;
         }
-        block_.d_line = l;
         expect_ = Expect::kSqrtOrChi;
         return;
       }
@@ -158,11 +150,10 @@ void ResultsReader::line(const std::string& l) {
         return;
       }
       if (starts_with(l, kChiLabel)) {
-        block_.chi_sq_text = std::string(trim(std::string_view(l).substr(kChiLabel.size())));
+        block_.chi_sq_text = std::string(trim_blanks(std::string_view(l).substr(kChiLabel.size())));
         block_.chi_sq = parse_e_field(block_.chi_sq_text);
         r_.last = std::move(block_);
         block_ = ResultsBlock{};
-        ++r_.complete_blocks;
         r_.closed = false;
         r_.broken_block.clear();
         expect_ = Expect::kOutside;
@@ -185,7 +176,7 @@ ResultsFile ResultsReader::read() {
     r_.broken_block = text;
     if (first_problem_.empty()) first_problem_ = text;
   }
-  if (r_.complete_blocks == 0) {
+  if (r_.last.line == 0) {  // no block was complete
     throw textio::TextError("results file \"" + name_ + "\" holds no complete iteration block" +
                             (first_problem_.empty() ? "" : ": " + first_problem_));
   }
@@ -194,10 +185,16 @@ ResultsFile ResultsReader::read() {
 
 }  // namespace
 
+std::string_view trim_blanks(std::string_view s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
 std::optional<double> parse_e_field(std::string_view field) {
   // [sign] [digits] . digits, then E [sign] digits, or a sign and three exponent
   // digits where the field had no room for the letter.
-  std::string s(trim(field));
+  std::string s(trim_blanks(field));
   std::size_t i = 0;
   if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
   std::size_t digits = 0;

@@ -72,6 +72,11 @@ inline Name16 make_name16(std::string_view s) {
   return n;
 }
 inline std::string_view name_view(const Name16& n) { return {n.data(), n.size()}; }
+// The name without the blanks that pad it.
+inline std::string_view trimmed_name(const Name16& n) {
+  const std::string_view v = name_view(n);
+  return v.substr(0, v.find_last_not_of(' ') + 1);
+}
 
 struct Tables {
   // Scalar model settings.

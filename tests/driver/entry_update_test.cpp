@@ -101,10 +101,8 @@ ResultsBlock block_for(const Tables& t) {
   b.line = 300;
   for (int i = 1; i <= t.NPAR; ++i) {
     ResultsParameter p;
-    p.index = i;
     p.line = 300 + i;
-    const std::string_view name = name_view(t.PARNAM(i));
-    p.name = std::string(name.substr(0, name.find_last_not_of(' ') + 1));
+    p.name = std::string(trimmed_name(t.PARNAM(i)));
     const std::string e = textio::fmt_E(t.PARAM(i) / t.SCALE(i), 14, 6);
     p.value_text = e.substr(e.find_first_not_of(' '));
     p.state = ParameterState::kFixed;
@@ -147,17 +145,17 @@ TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
   EXPECT_EQ(r.src->slot(18).token.column, 4);  // after the 3-byte mark
   EXPECT_EQ(r.src->slot(1).token.line, 25);    // after a blank line
   EXPECT_EQ(r.src->slot(1).token.column, 3);
-  EXPECT_EQ(at(r.src->nn.token), "150");  // line 17, after the blank line 16
-  EXPECT_EQ(r.src->nn.token.line, 17);
-  EXPECT_EQ(at(r.src->zero_correction.token), "0.0");
-  // Marks: line and state, in both cases, empty and "fixed".
-  EXPECT_EQ(r.src->slot(18).mark_line, 2);
-  EXPECT_TRUE(r.src->slot(18).fixed);
-  EXPECT_FALSE(r.src->slot(19).fixed);
-  EXPECT_EQ(r.src->slot(2).mark_line, 28);
-  EXPECT_FALSE(r.src->slot(2).fixed);  // an empty mark line
-  EXPECT_TRUE(r.src->slot(6).fixed);
-  EXPECT_EQ(r.src->wavelength.mark_line, 0);
+  // Units as the file gives them: thickness and roughness in A, densities in
+  // 1e-6 A^-2, alpha_0 in mrad, <cos(delta_gamma)> and Pi(x) plain numbers.
+  for (const auto& [k, unit] : std::map<int, EntryUnit>{{1, EntryUnit::kAngstrom},
+                                                        {2, EntryUnit::kMicro},
+                                                        {5, EntryUnit::kNone},
+                                                        {6, EntryUnit::kAngstrom},
+                                                        {11, EntryUnit::kAngstrom},
+                                                        {16, EntryUnit::kMilli},
+                                                        {18, EntryUnit::kNone}}) {
+    EXPECT_EQ(r.src->slot(k).unit, unit) << "slot " << k;
+  }
 }
 
 TEST(EntryUpdate, FreeValuesReplacedInTheFileUnitsAndEveryOtherByteKept) {

@@ -31,29 +31,15 @@ using testing::split_lines;
 
 constexpr double kLambda = 5.25;  // A; not the entry file's, which plays no part here
 
-struct Point {
-  double R = 0, dR = 0, theta = 0;
-};
-using Channels = std::array<std::vector<Point>, 4>;
+using Channels = std::array<std::vector<DataPoint>, 4>;
 
 bool same_bits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// A data file: 4*nn lines of three numbers.
-Channels parse_data_file(const std::string& text) {
-  std::vector<Point> all;
-  for (const auto& line : split_lines(text)) {
-    Point p;
-    std::istringstream s(line);
-    s >> p.R >> p.dR >> p.theta;
-    EXPECT_FALSE(s.fail()) << line;
-    all.push_back(p);
-  }
-  Channels ch;
-  const std::size_t nn = all.size() / 4;
-  for (std::size_t i = 0; i < all.size(); ++i) ch[i / nn].push_back(all[i]);
-  return ch;
+// The four channels of a data file, read as the program reads them.
+Channels data_file_channels(const std::string& path) {
+  return read_measured_points(path, 0).channel;
 }
 
 std::string num(double v) {
@@ -66,9 +52,9 @@ double qz_of(double theta) { return 4 * std::numbers::pi * std::sin(theta) / kLa
 
 // Data-file channel c as reduced lines "Qz R dR [sQz]", with a resolution of 2%
 // of Qz when `resolution` is set.
-std::string rows(const std::vector<Point>& ch, bool resolution) {
+std::string rows(const std::vector<DataPoint>& ch, bool resolution) {
   std::string s;
-  for (const Point& p : ch) {
+  for (const DataPoint& p : ch) {
     const double q = qz_of(p.theta);
     s += num(q) + " " + num(p.R) + " " + num(p.dR) + (resolution ? " " + num(0.02 * q) : "") + "\n";
   }
@@ -140,7 +126,7 @@ std::string ncnr_blocks_text(const Channels& ch, const std::array<int, 4>& order
          "]\n# \"columns\": [\"Qz\", \"R\", \"uncertainty\", \"resolution\"]\n"
          "# \"units\": " +
          (nm ? "[\"1/nm\", null, null, \"1/nm\"]\n" : "[\"1/Ang\", \"\", \"\", \"1/Ang\"]\n");
-    for (const Point& p : ch[static_cast<std::size_t>(c)]) {
+    for (const DataPoint& p : ch[static_cast<std::size_t>(c)]) {
       const double q = qz_of(p.theta) * (nm ? 10 : 1);
       s += num(q) + " " + num(p.R) + " " + num(p.dR) + " " + num(0.02 * q) + "\n";
     }
@@ -156,7 +142,7 @@ Channels simulated(const ScratchDir& dir) {
                             "0.002", "0.03", "sim.dat", "--noise", "11"},
                            "");
   EXPECT_EQ(o.status, 0) << o.err;
-  return parse_data_file(dir.read("sim.dat"));
+  return data_file_channels(dir.file("sim.dat"));
 }
 
 Outcome import(const ScratchDir& dir, const std::vector<std::string>& args) {
@@ -182,7 +168,7 @@ void expect_same_points(const Channels& got, const Channels& expected) {
     SCOPED_TRACE("channel " + std::to_string(c + 1));
     ASSERT_EQ(got[c].size(), expected[c].size());
     for (std::size_t p = 0; p < got[c].size(); ++p) {
-      const Point &g = got[c][p], &e = expected[c][p];
+      const DataPoint &g = got[c][p], &e = expected[c][p];
       EXPECT_TRUE(same_bits(g.R, e.R)) << "point " << p << ": " << g.R << " " << e.R;
       EXPECT_TRUE(same_bits(g.dR, e.dR)) << "point " << p;
       // asin(sin(theta)) through Qz: a few units in the last place.
@@ -203,7 +189,7 @@ TEST(ImportRoundTrip, OrsoDataSetsInAnyOrderComeBackToTheBit) {
   dir.write("film.ort", orso_text(sim, {2, 3, 1, 0}, bad));
   const Outcome o = import(dir, {"-o", "film.dat", "--entry", "film.ent", "film.ort"});
   ASSERT_EQ(o.status, 0) << o.err;
-  expect_same_points(parse_data_file(dir.read("film.dat")), sim);
+  expect_same_points(data_file_channels(dir.file("film.dat")), sim);
 
   // read, excluded, Qz out, not finite, dR < 1e-30, not in all, merged, kept
   EXPECT_EQ(summary_row(o.out, "UU"), (std::vector<int>{152, 0, 1, 0, 1, 0, 0, 150}));
@@ -234,14 +220,14 @@ TEST(ImportRoundTrip, NcnrFilesComeBackToTheBitAndTheirFitRunsToItsEnd) {
   dir.write("run.reflA", ncnr_text(rows(sim[1], false), "A"));
   dir.write("run.reflB", ncnr_text("#0.0015 3 0.1\n# 0.0016 -2 0.1\n" + rows(sim[3], false), ""));
   std::string c_rows;
-  for (const Point& p : sim[2])
+  for (const DataPoint& p : sim[2])
     c_rows += num(p.R) + " " + num(p.dR) + " " + num(qz_of(p.theta)) + "\n";
   dir.write("run.reflC", ncnr_text(c_rows, "C", kLambda, "R dR Qz"));
   dir.write("run.reflD", ncnr_text("#0.0 inf nan\n" + rows(sim[0], false), ""));
   const Outcome o = import(dir, {"run.reflC", "run.reflA", "-o", "run.dat", "run.reflD", "--entry",
                                  "run.ent", "run.reflB"});
   ASSERT_EQ(o.status, 0) << o.err;
-  expect_same_points(parse_data_file(dir.read("run.dat")), sim);
+  expect_same_points(data_file_channels(dir.file("run.dat")), sim);
   EXPECT_EQ(summary_row(o.out, "UU")[1], 1);
   EXPECT_EQ(summary_row(o.out, "DU")[1], 2);
 
@@ -268,7 +254,7 @@ TEST(ImportRoundTrip, NcnrBlocksOfTheFourChannelsInOneFileComeBackToTheBit) {
   dir.write("film.refl", ncnr_blocks_text(sim, {3, 1, 0, 2}));
   const Outcome o = import(dir, {"-o", "film.dat", "--entry", "film.ent", "film.refl"});
   ASSERT_EQ(o.status, 0) << o.err;
-  expect_same_points(parse_data_file(dir.read("film.dat")), sim);
+  expect_same_points(data_file_channels(dir.file("film.dat")), sim);
   // The resolution column is one standard deviation of Qz, in 1/nm where the
   // units say so: sigma_theta = 0.02 tan theta, as for the ORSO file above.
   auto t = make_tables();

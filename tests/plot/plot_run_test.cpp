@@ -242,6 +242,8 @@ TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
   thirteen += "1\n";
   std::string six_points;
   for (int i = 0; i < 6; ++i) six_points += "1 0.1 0.001\n";
+  std::string zero_bar;  // point 2 of UD (line 6 of 8) without an error bar
+  for (int i = 1; i <= 8; ++i) zero_bar += i == 6 ? "1 0 0.002\n" : "1 0.1 0.001\n";
   const std::vector<Case> cases = {
       {"missing data file", "none.dat", "", "", "data file \"none.dat\" cannot be opened"},
       {"missing curve file", "pts.dat", "VreloFunctUD.dat", "",
@@ -254,6 +256,8 @@ TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
        "data file \"pts.dat\" ends early after line 5; expected reflectivity, error bar and angle "
        "of "
        "point 5"},
+      {"error bar of zero", "pts.dat", "pts.dat", zero_bar,
+       "pts.dat: Error bar for point   2 at UD is zero or negative!"},
       {"points not divisible by four", "pts.dat", "pts.dat", six_points,
        "data file \"pts.dat\" holds 6 points, which do not make four channels"},
       {"results file without a block", "pts.dat", "VreloBag.dat", results(false, true),

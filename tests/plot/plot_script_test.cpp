@@ -87,7 +87,6 @@ TEST(PlotOptions, BadCommandLinesAreUsageErrors) {
 
 TEST(PlotTitle, IterationChiSquareAndEndStatus) {
   ResultsFile fit;
-  fit.complete_blocks = 13;
   fit.last.iteration = 12;
   fit.last.chi_sq_text = ".1234E+01";
   fit.last.chi_sq = 1.234;
@@ -159,7 +158,6 @@ PlotInput small_input() {
     }
   }
   in.curves[3][10].y = 0.0;  // a model value the log axis cannot show
-  in.fit.complete_blocks = 1;
   in.fit.last.iteration = 4;
   in.fit.last.chi_sq_text = ".1000E+01";
   in.fit.last.chi_sq = 1.0;

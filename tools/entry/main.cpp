@@ -65,16 +65,8 @@ int update(const std::string& old_name, const std::string& results_name,
         new_name.c_str(), u.replaced, old_name.c_str(), results.last.iteration,
         results_name.c_str());
     return 0;
-  } catch (const UpdateRefused& e) {
-    return fail(results_name + " does not belong to " + old_name + ": " + e.what());
-  } catch (const InputDialogueStop& e) {
-    std::string text = old_name + " is refused by the program:";
-    for (const auto& l : e.lines()) text += "\n  " + l;
-    return fail(text);
-  } catch (const RunStop& e) {
-    return fail(old_name + " is refused by the program: " + e.what());
   } catch (const std::exception& e) {
-    return fail(e.what());
+    return fail(update_failure_message(e, old_name, results_name));
   }
 }
 
@@ -86,26 +78,22 @@ std::string num(double v) {
   return buf;
 }
 
-// The name of slot i without the blanks that pad it.
-std::string name_of(const Tables& t, int i) {
-  const std::string_view n = name_view(t.PARNAM(i));
-  return std::string(n.substr(0, n.find_last_not_of(' ') + 1));
-}
-
-// Unit of slot i as the results file prints it.
-const char* unit_of(const Tables& t, int i) {
-  const int n = t.nlay;
-  if (t.SCALE(i) != 1) return "A^-2";
-  if (i <= 6 * n) {
-    const int j = (i - 1) % 6;  // thickness .. Debye-Waller
-    return j == 0 || j == 5 ? "A" : "";
+// Unit of a value as the results file prints it.
+const char* unit_of(EntryUnit unit) {
+  switch (unit) {
+    case EntryUnit::kAngstrom:
+      return "A";
+    case EntryUnit::kMicro:
+      return "A^-2";
+    case EntryUnit::kMilli:
+      return "rad";
+    case EntryUnit::kNone:
+      break;
   }
-  if (i == 6 * n + 5) return "A";
-  if (i == 6 * n + kAlpha0) return "rad";
   return "";
 }
 
-void print_table(const Tables& t, const std::string& name) {
+void print_table(const Tables& t, const EntrySources& src, const std::string& name) {
   const int nfree = t.NPAR - t.NFIX;
   std::printf("%s: %d layers, %d parameters, %d free, %d fixed\n", name.c_str(), t.nlay, t.NPAR,
               nfree, t.NFIX);
@@ -122,8 +110,8 @@ void print_table(const Tables& t, const std::string& name) {
     if (i == 6 * n + 1) std::printf("    Substrate\n");
     if (i == 6 * n + 6 || i == 6 * n + 12) std::printf("\n");
     const double s = t.SCALE(i);
-    std::printf("%4d  %-17s %13s %-5s ", i, name_of(t, i).c_str(), num(t.PARAM(i) / s).c_str(),
-                unit_of(t, i));
+    std::printf("%4d  %-17s %13s %-5s ", i, std::string(trimmed_name(t.PARNAM(i))).c_str(),
+                num(t.PARAM(i) / s).c_str(), unit_of(src.slot(i).unit));
     if (t.STEPLIM(i) <= 0) {
       std::printf("fixed\n");
     } else {
@@ -173,8 +161,9 @@ int print_checks(const Tables& t) {
     ++outside;
     const bool low = v < t.PARMIN(i);
     const double s = t.SCALE(i);
-    line(false, "parameter " + std::to_string(i) + " (" + name_of(t, i) + ") starts at " +
-                    num(v / s) + ", " + (low ? "below its lower" : "above its upper") + " bound " +
+    line(false, "parameter " + std::to_string(i) + " (" + std::string(trimmed_name(t.PARNAM(i))) +
+                    ") starts at " + num(v / s) + ", " +
+                    (low ? "below its lower" : "above its upper") + " bound " +
                     num((low ? t.PARMIN(i) : t.PARMAX(i)) / s) +
                     ": the fit holds it on that bound");
   }
@@ -192,9 +181,10 @@ int print_checks(const Tables& t) {
 int show(const std::string& name) {
   auto t = make_tables();
   t->pi = kPi;
+  const auto sources = std::make_unique<EntrySources>();
   textio::OutStream quiet;  // never opened: the echo is dropped
   try {
-    read_entry_file(*t, name, quiet);
+    read_entry_file(*t, name, quiet, sources.get());
   } catch (const InputDialogueStop& e) {
     std::printf("%s: the program stops on this entry file:\n", name.c_str());
     for (const auto& l : e.lines()) std::printf("%s\n", l.c_str());
@@ -206,7 +196,7 @@ int show(const std::string& name) {
     std::fprintf(stderr, "tessaline-entry: %s\n", e.what());
     return kExitTextError;
   }
-  print_table(*t, name);
+  print_table(*t, *sources, name);
   const int warnings = print_checks(*t);
   std::printf("%s\n",
               warnings == 0 ? "Ready for a fit." : "Ready for a fit, with the warnings above.");

@@ -169,14 +169,6 @@ std::string profile_source(const std::string& entry, const tessaline::ResultsBlo
 
 // Writes a whole text file through the text layer, which renames it into place
 // only when it is complete.
-void write_atomically(const std::string& path, const std::string& text) {
-  try {
-    tessaline::textio::replace_file(path, text);
-  } catch (const tessaline::textio::TextError& e) {
-    throw PlotError(e.what());
-  }
-}
-
 // --profile-table: the profile of the last results block when the working
 // directory has a results file, else of the entry file.
 int write_profile_table(const Options& o) {
@@ -187,8 +179,8 @@ int write_profile_table(const Options& o) {
   const tessaline::ResultsBlock* block = results ? &results->last : nullptr;
   const auto t = fitted_model(*o.entry_file, block);
   const auto profile = tessaline::depth_profile(tessaline::profile_media(*t, t->PARAM));
-  write_atomically(*o.profile_table,
-                   profile_table_text(profile, profile_source(*o.entry_file, block)));
+  tessaline::textio::replace_file(
+      *o.profile_table, profile_table_text(profile, profile_source(*o.entry_file, block)));
   std::cout << "tessaline-plot: depth profile (" << profile_source(*o.entry_file, block)
             << ") written to " << *o.profile_table << "\n";
   return 0;
@@ -207,7 +199,7 @@ int run(const Options& o) {
   in.data = read_data_file(o.data_file, o.nn > 0 ? o.nn : model ? model->nn : 0);
   for (int c = 0; c < kChannels; ++c) {
     in.curves[static_cast<std::size_t>(c)] =
-        tessaline::read_curve_file(std::string(kCurveFiles[static_cast<std::size_t>(c)]));
+        tessaline::read_curve_file(std::string(tessaline::file_name(tessaline::OUTNAM(c + 1))));
   }
   in.first = o.first;
   in.last = o.last;
@@ -253,24 +245,12 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::cerr << "tessaline-plot: " << e.what() << "\n" << usage();
     return 2;
-  } catch (const PlotError& e) {
-    std::cerr << "tessaline-plot: " << e.what() << "\n";
-    return 1;
-  } catch (const tessaline::UpdateRefused& e) {
-    std::cerr << "tessaline-plot: " << kResultsFile << " does not belong to " << *o.entry_file
-              << ": " << e.what() << "\n";
-    return 1;
-  } catch (const tessaline::InputDialogueStop& e) {
-    std::cerr << "tessaline-plot: " << *o.entry_file << " is refused by the program:";
-    for (const auto& l : e.lines()) std::cerr << "\n  " << l;
-    std::cerr << "\n";
-    return 1;
-  } catch (const tessaline::RunStop& e) {
-    std::cerr << "tessaline-plot: " << *o.entry_file << " is refused by the program: " << e.what()
-              << "\n";
-    return 1;
   } catch (const std::exception& e) {
-    std::cerr << "tessaline-plot: " << e.what() << "\n";
+    // Only the model of the entry file gives the program's refusals.
+    std::cerr << "tessaline-plot: "
+              << tessaline::update_failure_message(e, o.entry_file.value_or(""),
+                                                   std::string(kResultsFile))
+              << "\n";
     return 1;
   }
 }

@@ -4,10 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <numbers>
 
-#include "model/model.hpp"
+#include "model/point_optics.hpp"
 
 namespace tessaline::plot {
 namespace {
@@ -67,11 +66,7 @@ std::vector<Node> sorted_nodes(const std::vector<Node>& in) {
 
 MeasuredData read_data_file(const std::string& path, int nn) {
   MeasuredData d = read_measured_points(path, nn);
-  if (d.bad_channel != 0) {
-    throw PlotError(path + ": Error bar for point " + std::to_string(d.bad_point) + " at " +
-                    std::string(kChannelNames[static_cast<std::size_t>(d.bad_channel - 1)]) +
-                    " is zero or negative!");
-  }
+  if (d.bad_channel != 0) throw PlotError(path + ": " + error_bar_line(d));
   return d;
 }
 
@@ -132,8 +127,8 @@ bool angles_match(const std::vector<double>& a, const std::vector<double>& b) {
   return true;
 }
 
-std::vector<AsymmetryPoint> data_asymmetry(const std::vector<Point>& uu,
-                                           const std::vector<Point>& dd,
+std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
+                                           const std::vector<DataPoint>& dd,
                                            const std::vector<bool>& excluded) {
   const auto is_excluded = [&](int i) {
     return i >= 0 && static_cast<std::size_t>(i) < excluded.size() &&
@@ -141,13 +136,13 @@ std::vector<AsymmetryPoint> data_asymmetry(const std::vector<Point>& uu,
   };
   std::vector<double> t_uu;
   std::vector<double> t_dd;
-  for (const Point& p : uu) t_uu.push_back(p.theta);
-  for (const Point& p : dd) t_dd.push_back(p.theta);
+  for (const DataPoint& p : uu) t_uu.push_back(p.theta);
+  for (const DataPoint& p : dd) t_dd.push_back(p.theta);
   std::vector<AsymmetryPoint> out;
   if (angles_match(t_uu, t_dd)) {
     // Measured at the same angles: the points pair by index.
     for (std::size_t i = 0; i < uu.size(); ++i) {
-      const Asymmetry a = spin_asymmetry(uu[i].R, uu[i].sigma, dd[i].R, dd[i].sigma);
+      const Asymmetry a = spin_asymmetry(uu[i].R, uu[i].dR, dd[i].R, dd[i].dR);
       if (std::isnan(a.A)) continue;
       out.push_back({uu[i].theta, a.A, a.sA, is_excluded(static_cast<int>(i))});
     }
@@ -158,7 +153,7 @@ std::vector<AsymmetryPoint> data_asymmetry(const std::vector<Point>& uu,
   // any of the three measurements was excluded from the fit.
   std::vector<Node> nodes;
   for (std::size_t j = 0; j < dd.size(); ++j) {
-    nodes.push_back({dd[j].theta, dd[j].R, dd[j].sigma, static_cast<int>(j)});
+    nodes.push_back({dd[j].theta, dd[j].R, dd[j].dR, static_cast<int>(j)});
   }
   nodes = sorted_nodes(nodes);
   for (std::size_t i = 0; i < uu.size(); ++i) {
@@ -167,7 +162,7 @@ std::vector<AsymmetryPoint> data_asymmetry(const std::vector<Point>& uu,
     int left = 0;
     int right = 0;
     if (!interpolate(nodes, uu[i].theta, r_dd, s_dd, left, right)) continue;
-    const Asymmetry a = spin_asymmetry(uu[i].R, uu[i].sigma, r_dd, s_dd);
+    const Asymmetry a = spin_asymmetry(uu[i].R, uu[i].dR, r_dd, s_dd);
     if (std::isnan(a.A)) continue;
     out.push_back({uu[i].theta, a.A, a.sA,
                    is_excluded(static_cast<int>(i)) || is_excluded(left) || is_excluded(right)});
@@ -206,7 +201,7 @@ Curve model_asymmetry(const Curve& uu, const Curve& dd) {
   return out;
 }
 
-LogRange log_range(const std::vector<Point>& data, const Curve& model) {
+LogRange log_range(const std::vector<DataPoint>& data, const Curve& model) {
   double lo = std::numeric_limits<double>::infinity();
   double hi = 0;
   const auto take = [&](double v) {
@@ -215,9 +210,9 @@ LogRange log_range(const std::vector<Point>& data, const Curve& model) {
       hi = std::max(hi, v);
     }
   };
-  for (const Point& p : data) {
+  for (const DataPoint& p : data) {
     take(p.R);
-    take(p.R + std::abs(p.sigma));
+    take(p.R + std::abs(p.dR));
   }
   for (const CurvePoint& c : model) take(c.y);
   if (!(hi > 0)) return {1e-6, 1.0};  // nothing positive to show
@@ -229,16 +224,15 @@ LogRange log_range(const std::vector<Point>& data, const Curve& model) {
 ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
                            const std::vector<bool>& excluded) {
   ChannelResiduals out;
-  auto work = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointOptics optics;
+  optics.prepare(t);
   for (int c = 0; c < kChannels; ++c) {
     const auto& points = data.channel[static_cast<std::size_t>(c)];
-    X(2) = c + 1;
     for (std::size_t i = 0; i < points.size(); ++i) {
-      X(1) = points[i].theta;
-      const double model = FUNCT(t, *work, X);
+      double f[4];
+      optics.evaluate(t, t.PARAM, points[i].theta, f);
       out[static_cast<std::size_t>(c)].push_back({points[i].theta,
-                                                  (points[i].R - model) / points[i].sigma,
+                                                  (points[i].R - f[c]) / points[i].dR,
                                                   i < excluded.size() && excluded[i]});
     }
   }

@@ -17,6 +17,7 @@
 
 #include "driver/driver.hpp"
 #include "report/readers.hpp"
+#include "report/report.hpp"
 
 namespace tessaline::plot {
 
@@ -28,15 +29,9 @@ class PlotError : public std::runtime_error {
 // Spin channels in the order of the data file and of the curve files.
 using tessaline::kChannelNames;
 using tessaline::kChannels;
-inline constexpr std::array<std::string_view, kChannels> kCurveFiles = {
-    "VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"};
-inline constexpr std::string_view kResultsFile = "VreloBag.dat";
+// The results file of the fit, under the program's name for it.
+inline constexpr std::string_view kResultsFile = file_name(OUTNAM(5));
 inline constexpr int kIterationLimit = 200;
-
-using Point = MeasuredPoint;
-using tessaline::Curve;
-using tessaline::CurvePoint;
-using tessaline::MeasuredData;
 
 // The measured points of a data file, as the program reads them: 4*nn points,
 // or with nn = 0 every point of the file.  A point whose error bar is below
@@ -80,8 +75,8 @@ struct AsymmetryPoint {
 // the mask of excluded_mask() for the channel length.  Points whose UU + DD is
 // zero, and UU points outside the DD angle range when DD must be interpolated,
 // are left out.
-std::vector<AsymmetryPoint> data_asymmetry(const std::vector<Point>& uu,
-                                           const std::vector<Point>& dd,
+std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
+                                           const std::vector<DataPoint>& dd,
                                            const std::vector<bool>& excluded);
 
 // Asymmetry of the model curves, paired or interpolated like the data.
@@ -95,7 +90,7 @@ struct LogRange {
   double lo = 0;
   double hi = 0;
 };
-LogRange log_range(const std::vector<Point>& data, const Curve& model);
+LogRange log_range(const std::vector<DataPoint>& data, const Curve& model);
 
 // Normalized residual (R - model) / sigma of one measured point, with the model
 // value FUNCT at the point's own angle.

@@ -303,7 +303,7 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
 
   double theta_max = 0;
   for (const auto& ch : in.data.channel) {
-    for (const Point& p : ch) theta_max = std::max(theta_max, p.theta);
+    for (const DataPoint& p : ch) theta_max = std::max(theta_max, p.theta);
   }
   for (const Curve& c : in.curves) {
     for (const CurvePoint& p : c) theta_max = std::max(theta_max, p.theta);
@@ -390,7 +390,7 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
   for (int c = 0; c < kChannels; ++c) {
     const auto cu = static_cast<std::size_t>(c);
     const std::string ch(kChannelNames[cu]);
-    const std::vector<Point>& pts = in.data.channel[cu];
+    const std::vector<DataPoint>& pts = in.data.channel[cu];
     const Curve& model = in.curves[cu];
     const LogRange range = log_range(pts, model);
 
@@ -403,18 +403,18 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
     Series fit{ch + "_fit.dat", "1:2", line_style()};
 
     for (std::size_t i = 0; i < pts.size(); ++i) {
-      const Point& p = pts[i];
-      const double s = std::abs(p.sigma);
+      const DataPoint& p = pts[i];
+      const double s = std::abs(p.dR);
       const double x = p.theta * kMrad;
       // On the logarithmic axis a lower bar end at or below zero is cut at the
       // bottom of the panel; a non-positive value is shown there as a triangle
       // with its upper bar, so that it is not silently lost.
       const double low = p.R - s > range.lo ? p.R - s : range.lo;
       if (p.R > 0) {
-        (excluded[i] ? excl : measured).row({x, p.R, low, p.R + s, p.theta, p.R, p.sigma});
+        (excluded[i] ? excl : measured).row({x, p.R, low, p.R + s, p.theta, p.R, p.dR});
       } else {
         (excluded[i] ? zero_excl : zero)
-            .row({x, range.lo, range.lo, std::max(p.R + s, range.lo), p.theta, p.R, p.sigma});
+            .row({x, range.lo, range.lo, std::max(p.R + s, range.lo), p.theta, p.R, p.dR});
       }
     }
     for (const CurvePoint& p : model) {
