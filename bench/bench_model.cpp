@@ -68,7 +68,7 @@ std::unique_ptr<Tables> twenty_layer_model() {
 void BM_FunctOnePoint(benchmark::State& state) {
   const auto t = twenty_layer_model();
   auto w = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointX X;
   X(1) = 0.012;
   X(2) = 1;
   for (auto _ : state) benchmark::DoNotOptimize(FUNCT(*t, *w, X));
@@ -92,7 +92,7 @@ constexpr double kThetaLast = 0.04;
 void BM_FunctCurveFiles(benchmark::State& state) {
   const auto t = twenty_layer_model();
   auto w = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointX X;
   for (auto _ : state) {
     for (int channel = 1; channel <= 4; ++channel) {
       X(2) = channel;

@@ -76,39 +76,80 @@ void read_entry_file(Tables& t, std::istream& in, const std::string& name,
                      textio::OutStream& console, EntrySources* sources = nullptr);
 
 // The points of a data file, channel by channel (UU, DD, UD, DU), as read.
+//
+// A data file has two forms.  The classic form holds 4*nn points of three
+// free-form numbers (R, dR, theta), the nn points of UU first, then DD, UD and
+// DU.  A point list begins with the line kPointListHeader; every other line is
+// blank, a comment ('#' first) or one point "CHANNEL R dR THETA [SIGMA_THETA]",
+// so that each channel holds the points it lists (0 to maxpoint, at least one
+// point in all) and a point may carry its own angular resolution.
 struct MeasuredData {
-  int nn = 0;  // points per channel
+  bool point_list = false;      // the file is a point list
+  bool has_resolution = false;  // a point list whose points carry SIGMA_THETA
+  int nn = 0;                   // classic form: points per channel
   std::array<std::vector<DataPoint>, 4> channel;
-  // The first point whose error bar is below 1e-30 (channel 1..4 and its number
-  // within the channel); reading stops there.  0: every error bar passed.
+  std::array<std::vector<int>, 4> line;  // the line on which each point ends
+  // Classic form: the first point whose error bar is below 1e-30 (channel 1..4
+  // and its number within the channel); reading stops there.  0: every error bar
+  // passed.  A point list refuses such a point with a TextError instead.
   int bad_channel = 0;
   int bad_point = 0;
-  // The first line after the last point that holds a number, which no point
-  // takes (a repeated or missing line shifts every later point); 0: none.
+  // Classic form: the first line after the last point that holds a number,
+  // which no point takes (a repeated or missing line shifts every later point);
+  // 0: none.
   int unread_number_line = 0;
+  // Per channel: the first point (1-based within the channel) whose angle is
+  // not above the angle of the point before it; 0: the angles increase.
+  std::array<int, 4> unordered{};
+
+  int total() const {
+    return static_cast<int>(channel[0].size() + channel[1].size() + channel[2].size() +
+                            channel[3].size());
+  }
 };
 
-// Reads the measured points from `in`: 4*nn points of three free-form numbers,
-// or, with nn = 0, every point up to the end of the input (a multiple of four,
-// at most 4*maxpoint).  Errors of the text layer throw TextError.
+// Reads the measured points from `in`.  A point list is recognised by its first
+// line and read whole (nn plays no part).  Otherwise the classic form: 4*nn
+// points, or, with nn = 0, every point up to the end of the input (a multiple
+// of four, at most 4*maxpoint).  Errors throw TextError naming the file and the
+// line.
 MeasuredData read_measured_points(textio::InStream& in, int nn);
 MeasuredData read_measured_points(std::istream& in, const std::string& name, int nn);
 MeasuredData read_measured_points(const std::string& name, int nn);
+
+// Warnings about a data file's points for standard error: numbers after the
+// last point of a classic file, and channels whose angles do not increase
+// (with a classic file, the sign of a wrong nn).  One line each, naming the
+// file, the line, the channel and the point.
+std::vector<std::string> data_warnings(const MeasuredData& d, const std::string& name);
 
 // The program's words for the first error bar below 1e-30 of `d` (bad_channel
 // set): "Error bar for point" I4 " at " channel " is zero or negative!".
 std::string error_bar_line(const MeasuredData& d);
 
-// Reads the 4*nn measured points of the data file `name` into POINTS, channel by
-// channel (UU, DD, UD, DU), attaches the channel codes, checks every error bar and
-// keeps the angle of the last point.  An error bar below 1e-30 writes its dialogue
-// lines and throws InputDialogueStop with them.  Numbers after the last point are not read;
-// a warning naming their line goes to standard error.
+// Reads the measured points of the data file `name` into POINTS, channel by
+// channel (UU, DD, UD, DU), attaches the channel codes (and, for a point list
+// with resolutions, each point's resolution as its fifth value), checks every
+// error bar and keeps the last angle of the curve files: the angle of the last
+// point of a classic file, the largest angle of a point list, both before any
+// exclusion.  A classic file takes its 4*nn points from the entry file's nn; a
+// point list sets the channels' counts itself.  An error bar below 1e-30 in a
+// classic file writes its dialogue lines and throws InputDialogueStop with them.
+// Warnings (data_warnings) go to standard error.  A point list with resolutions
+// needs a kernel shape to stretch: with a collimation sigma of 0 or less in the
+// entry file it is refused (TextError).
 void read_data_file(Tables& t, const std::string& name, textio::OutStream& console);
 
 // The two prompts for the numbers of points to drop at the start and at the end of
-// every channel, answered on `keys`; shortens nn and compacts POINTS.
+// every channel, answered on `keys`; shortens the channels (nn too for a classic
+// file) and compacts POINTS.
 void exclude_points(Tables& t, textio::InStream& keys, textio::OutStream& console);
+
+// Drops the first `first` and the last `last` points of every channel that holds
+// points, as the two prompts do; false, with nothing changed, when that would
+// leave such a channel without a point.  For the tools that take the counts
+// from their command line.
+bool drop_points(Tables& t, int first, int last);
 
 // The discrete Gaussian kernel of the angular resolution from j0, coll_step and
 // coll_sigma; a sigma of zero or below leaves one point at offset 0.

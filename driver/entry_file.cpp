@@ -182,7 +182,7 @@ void EntryReader::read() {
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
   if (t_.nn > maxpoint) limit_stop("nn > maxpoint");
   if (t_.nn < 1) limit_stop("nn < 1");
-  t_.npoint = 4 * t_.nn;
+  set_classic_channels(t_, t_.nn);
   t_.nvalues = 4;
 
   console_.write("Collimation function");

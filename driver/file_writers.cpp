@@ -116,6 +116,49 @@ void write_data_file(const std::string& path, const std::vector<DataPoint>& poin
   replace_file(path, text);
 }
 
+void write_point_list(const std::string& path,
+                      const std::array<std::vector<DataPoint>, 4>& channels) {
+  const auto fail = [&path](const std::string& why) {
+    throw WriteError("cannot write the point list " + quoted(path) + ": " + why);
+  };
+  std::size_t total = 0;
+  std::size_t with_resolution = 0;
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    if (channels[c].size() > static_cast<std::size_t>(maxpoint)) {
+      fail("channel " + std::string(kChannelNames[c]) + " holds " +
+           std::to_string(channels[c].size()) + " points, more than " + std::to_string(maxpoint));
+    }
+    total += channels[c].size();
+    for (const DataPoint& p : channels[c]) with_resolution += p.resolution >= 0 ? 1 : 0;
+  }
+  if (total == 0) fail("no channel holds a point");
+  if (with_resolution != 0 && with_resolution != total)
+    fail("some points have a resolution and others not");
+  const bool resolution = with_resolution != 0;
+
+  std::string text(kPointListHeader);
+  text += resolution ? "\n# channel  R  dR  theta[rad]  sigma_theta[rad]\n"
+                     : "\n# channel  R  dR  theta[rad]\n";
+  text.reserve(text.size() + total * 96);
+  char line[160];
+  for (std::size_t c = 0; c < channels.size(); ++c) {
+    for (const DataPoint& p : channels[c]) {
+      if (!std::isfinite(p.R) || !std::isfinite(p.dR) || !std::isfinite(p.theta) ||
+          !std::isfinite(p.resolution)) {
+        fail("point " + std::to_string(&p - channels[c].data() + 1) + " of channel " +
+             std::string(kChannelNames[c]) + " holds a value that is not finite");
+      }
+      const std::string_view name = kChannelNames[c];
+      const int n = resolution ? std::snprintf(line, sizeof line, "%.2s %.17g %.17g %.17g %.17g\n",
+                                               name.data(), p.R, p.dR, p.theta, p.resolution)
+                               : std::snprintf(line, sizeof line, "%.2s %.17g %.17g %.17g\n",
+                                               name.data(), p.R, p.dR, p.theta);
+      text.append(line, static_cast<std::size_t>(n));
+    }
+  }
+  replace_file(path, text);
+}
+
 void write_entry_file(const std::string& path, const EntryDescription& d) {
   EntryText e(path);
   if (d.nn < 1 || d.nn > maxpoint)

@@ -12,6 +12,7 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessaline {
@@ -32,13 +33,28 @@ struct DataPoint {
   double R = 0;
   double dR = 0;
   double theta = 0;
+  // The point's own angular resolution (one standard deviation, rad), which
+  // only a point list carries; negative: none.
+  double resolution = -1;
 };
+
+// The first line of a point list, the second form of the data file.
+inline constexpr std::string_view kPointListHeader = "# tessaline points";
 
 // Writes 4*nn points, the nn points of UU, then DD, UD and DU, one point per
 // line as " R dR theta" with 17 significant digits, so that the reader gets every
 // number back to the last bit.  The size of `points` must divide by four, and
 // every number must be finite.
 void write_data_file(const std::string& path, const std::vector<DataPoint>& points);
+
+// Writes a point list: the header line, a comment line naming the columns, then
+// one line "CHANNEL R dR THETA [SIGMA_THETA]" per point, channel UU's points
+// first, then DD, UD and DU, each channel in the order given.  A channel may be
+// empty, but not all four, and none may hold more than maxpoint points.  Either
+// every point has a resolution (>= 0), written as the fifth column, or none
+// has.  Numbers with 17 significant digits, as in write_data_file.
+void write_point_list(const std::string& path,
+                      const std::array<std::vector<DataPoint>, 4>& channels);
 
 // ---------------------------------------------------------------- entry file
 

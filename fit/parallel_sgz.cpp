@@ -122,7 +122,7 @@ void ParallelSGZ::points_phase(int id) {
     // The points of one angle: the leader, then the later points of its group.
     const int leader = leaders_[static_cast<std::size_t>(q)];
     double f0[4];
-    w.optics.evaluate(t, P, point_angle(t, leader), f0);
+    w.optics.evaluate(t, P, point_angle(t, leader), point_resolution(t, leader), f0);
     for (int p = leader; p != 0; p = groups_.next(p))
       f_[static_cast<std::size_t>(p - 1)] = f0[channel_[static_cast<std::size_t>(p)]];
     for (std::size_t n = 0; n < nf; ++n) {
@@ -161,7 +161,7 @@ void ParallelSGZ::rows_phase(int id) {
   }
 }
 
-void ParallelSGZ::SGZ(Tables& t, FitState& fs, int NPAR, double& S) {
+void ParallelSGZ::SGZ(Tables& t, FitState& fs, [[maybe_unused]] int NPAR, double& S) {
   assert(set_up_for(t, NPAR));
   t_ = &t;
   fs_ = &fs;

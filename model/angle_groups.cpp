@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <compare>
 #include <cassert>
 #include <cstdint>
 
@@ -10,8 +11,15 @@ namespace tessaline {
 
 namespace {
 
-std::uint64_t angle_bits(const Tables& t, int p) {
-  return std::bit_cast<std::uint64_t>(point_angle(t, p));
+// The key of a point: the bits of its angle and of its resolution.
+struct Key {
+  std::uint64_t angle, resolution;
+  auto operator<=>(const Key&) const = default;
+};
+
+Key key_of(const Tables& t, int p) {
+  return {std::bit_cast<std::uint64_t>(point_angle(t, p)),
+          std::bit_cast<std::uint64_t>(point_resolution(t, p))};
 }
 
 }  // namespace
@@ -31,12 +39,12 @@ void AngleGroups::build(const Tables& t) {
   int* order = order_.data();
   for (int p = 1; p <= npoint; ++p) order[p - 1] = p;
   std::sort(order, order + npoint, [&t](int a, int b) {
-    const std::uint64_t x = angle_bits(t, a), y = angle_bits(t, b);
+    const Key x = key_of(t, a), y = key_of(t, b);
     return x != y ? x < y : a < b;
   });
   for (int r = 0; r < npoint;) {
     int e = r + 1;
-    while (e < npoint && angle_bits(t, order[e]) == angle_bits(t, order[r])) ++e;
+    while (e < npoint && key_of(t, order[e]) == key_of(t, order[r])) ++e;
     for (int k = r; k < e; ++k) {
       const std::size_t p = static_cast<std::size_t>(order[k]);
       previous_[p] = k > r ? order[k - 1] : 0;

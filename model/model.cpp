@@ -146,7 +146,7 @@ int channel_of(double code) {
   return static_cast<int>(code);
 }
 
-double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const Table<double, 2>& X) {
+double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const PointX& X) {
   const int base = 6 * t.nlay;
   const double scaling = phys(t, PARAM, base + kTotalScaling);
   const double alpha0 = phys(t, PARAM, base + kAlpha0);
@@ -157,8 +157,9 @@ double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const Tabl
   for (auto& row : w.SIGMA)
     for (double& s : row) s = 0.0;
 
-  for (int i = 1; i <= t.j0; ++i) {
-    const double theta = theta_m - t.coll_offset(i) - t.zero_correction;
+  const PointKernel kernel = point_kernel(t, point_resolution(t, X));
+  for (int i = 1; i <= kernel.n; ++i) {
+    const double theta = theta_m - kernel_offset(t, kernel, i) - t.zero_correction;
     // Kernel points at or below the zero angle see no reflection; the remaining
     // weights are deliberately left as they are.
     if (theta <= 0.0) continue;
@@ -167,7 +168,7 @@ double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const Tabl
     channel_intensities(t, PARAM, Rplus, Rminus, w.I);
     // Illumination: the sample intercepts the fraction theta/sqrt(theta^2 + alpha0^2)
     // of the beam.
-    const double omega = optics::illuminated_weight(t.coll_weight(i), theta, alpha0);
+    const double omega = optics::illuminated_weight(kernel_weight(t, kernel, i), theta, alpha0);
     w.SIGMA[0][0] += omega * w.I[0][0];
     w.SIGMA[0][1] += omega * w.I[0][1];
     w.SIGMA[1][0] += omega * w.I[1][0];

@@ -91,13 +91,56 @@ inline void channel_values(double scaling, double background, const double SIGMA
   f[3] = scaling * (background + SIGMA[1][0]);
 }
 
-// Model value of the point X = (glancing angle in rad, channel code), for the
-// parameter values in PARAM.  Throws RunStop("X(2) wrong!") on a channel code
+// The collimation kernel of one point.  A point without a resolution of its own
+// is smeared with the entry file's kernel: j0 offsets coll_offset(j) and weights
+// coll_weight(j).  A point with its own resolution sigma_i (one standard
+// deviation, rad) is smeared with the same kernel stretched to its width: the
+// offsets coll_offset(j) * (sigma_i / coll_sigma) with the same weights.  The
+// ratio is formed first, so that sigma_i = coll_sigma gives the entry's offsets
+// to the last bit.  sigma_i = 0 is no smearing: one point at offset 0, weight 1.
+struct PointKernel {
+  int n = 1;             // kernel points
+  double stretch = 1.0;  // factor of the entry's offsets
+  bool sharp = false;    // no smearing at all
+};
+
+// Resolution value that stands for the entry file's kernel.
+inline constexpr double kEntryKernel = -1.0;
+
+// The kernel of a point of resolution `resolution` (rad), or of the entry file
+// for kEntryKernel (any negative value).
+inline PointKernel point_kernel(const Tables& t, double resolution) {
+  PointKernel k;
+  if (resolution < 0.0) {
+    k.n = t.j0;
+  } else if (resolution == 0.0) {
+    k.sharp = true;
+  } else {
+    k.n = t.j0;
+    k.stretch = resolution / t.coll_sigma;
+  }
+  return k;
+}
+inline double kernel_offset(const Tables& t, const PointKernel& k, int j) {
+  return k.sharp ? 0.0 : t.coll_offset(j) * k.stretch;
+}
+inline double kernel_weight(const Tables& t, const PointKernel& k, int j) {
+  return k.sharp ? 1.0 : t.coll_weight(j);
+}
+
+// The resolution of the point X: X(3) when the points carry their own
+// (nvalues = 5), else kEntryKernel.
+inline double point_resolution(const Tables& t, const PointX& X) {
+  return t.nvalues > 4 ? X(3) : kEntryKernel;
+}
+
+// Model value of the point X = (glancing angle in rad, channel code[, its own
+// resolution in rad]), for the parameter values in PARAM.  Throws RunStop("X(2) wrong!") on a channel code
 // outside 1..4.
-double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const Table<double, 2>& X);
+double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const PointX& X);
 
 // The same for the run's own parameter vector.
-inline double FUNCT(const Tables& t, ModelWork& w, const Table<double, 2>& X) {
+inline double FUNCT(const Tables& t, ModelWork& w, const PointX& X) {
   return FUNCT(t, t.PARAM, w, X);
 }
 

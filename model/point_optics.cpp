@@ -55,7 +55,8 @@ void PointOptics::sum_channels(const double* omega, const double* I, double sigm
   }
 }
 
-void PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, double theta_m, double f[4]) {
+void PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, double theta_m,
+                           double resolution, double f[4]) {
   const int N = N_;
   const int base = 6 * N;
   scaling_ = phys(t, PARAM, base + kTotalScaling);
@@ -75,14 +76,15 @@ void PointOptics::evaluate(const Tables& t, const ParamVector& PARAM, double the
   }
 
   nact_ = 0;
-  for (int ic = 1; ic <= t.j0; ++ic) {
-    const double theta = theta_m - t.coll_offset(ic) - t.zero_correction;
+  const PointKernel kernel = point_kernel(t, resolution);
+  for (int ic = 1; ic <= kernel.n; ++ic) {
+    const double theta = theta_m - kernel_offset(t, kernel, ic) - t.zero_correction;
     if (theta <= 0.0) continue;
     const std::size_t c = static_cast<std::size_t>(nact_++);
     theta_[c] = theta;
     k0_[c] = optics::vacuum_wave_number(theta, t.pi, t.wavelength);
-    weight_[c] = t.coll_weight(ic);
-    omega_[c] = optics::illuminated_weight(t.coll_weight(ic), theta, alpha0_);
+    weight_[c] = kernel_weight(t, kernel, ic);
+    omega_[c] = optics::illuminated_weight(weight_[c], theta, alpha0_);
   }
   const int nl = 2 * nact_;
 
@@ -308,7 +310,7 @@ std::vector<double> point_values(const Tables& t, const ParamVector& PARAM) {
   for (int p = 1; p <= t.npoint; ++p) {
     if (groups.previous(p) != 0) continue;
     double values[4];
-    optics.evaluate(t, PARAM, point_angle(t, p), values);
+    optics.evaluate(t, PARAM, point_angle(t, p), point_resolution(t, p), values);
     for (int m = p; m != 0; m = groups.next(m))
       f[static_cast<std::size_t>(m) - 1] = values[channel_of(point_code(t, m)) - 1];
   }

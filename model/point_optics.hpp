@@ -29,9 +29,15 @@ class PointOptics {
   // Sizes the caches for t.nlay layers and t.j0 kernel points.
   void prepare(const Tables& t);
 
-  // FUNCT's values at PARAM for the measured angle theta, f[c - 1] for channel
-  // code c = 1..4, keeping the intermediate quantities.
-  void evaluate(const Tables& t, const ParamVector& PARAM, double theta, double f[4]);
+  // FUNCT's values at PARAM for the measured angle theta and the point
+  // resolution `resolution` (rad, or kEntryKernel: see point_kernel()), f[c - 1]
+  // for channel code c = 1..4, keeping the intermediate quantities.
+  void evaluate(const Tables& t, const ParamVector& PARAM, double theta, double resolution,
+                double f[4]);
+  // The same with the entry file's kernel.
+  void evaluate(const Tables& t, const ParamVector& PARAM, double theta, double f[4]) {
+    evaluate(t, PARAM, theta, kEntryKernel, f);
+  }
 
   // The same for the angle last evaluated, with PARAM differing from the
   // evaluated parameters in slot i only.
@@ -93,7 +99,7 @@ class PointOptics {
 };
 
 // FUNCT's value for every point of the point table, f[p - 1] for point p, with
-// one optics evaluation per distinct glancing angle.  Throws RunStop("X(2)
+// one optics evaluation per distinct glancing angle and resolution.  Throws RunStop("X(2)
 // wrong!") on a channel code outside 1..4, as FUNCT does.
 std::vector<double> point_values(const Tables& t, const ParamVector& PARAM);
 

@@ -72,10 +72,14 @@ void IterationMonitor::nonfinite_start(int point) {
   if (point > 0) {
     // Name the point by its place in the table and within its channel.
     text += "first bad measured point " + std::to_string(point);
-    if (t_.nn > 0 && point <= 4 * t_.nn) {
-      const int c = (point - 1) / t_.nn;
-      text += " (point " + std::to_string(point - c * t_.nn) + " at " +
-              std::string(kChannelNames[static_cast<std::size_t>(c)]) + ")";
+    int before = 0;  // points of the channels before channel c
+    for (int c = 1; c <= kChannels; ++c) {
+      if (point <= before + t_.channel_points(c)) {
+        text += " (point " + std::to_string(point - before) + " at " +
+                std::string(kChannelNames[static_cast<std::size_t>(c - 1)]) + ")";
+        break;
+      }
+      before += t_.channel_points(c);
     }
   } else {
     text += "the sum over the points overflows";

@@ -84,7 +84,9 @@ void write_results_head(textio::OutStream& results, const Tables& t);
 void write_closing_line(textio::OutStream& console, textio::OutStream& results);
 
 // The content of the model-curve files: the glancing angles k * theta_last / 200
-// (k = 1..200) and the model value FUNCT of each channel code 1..4 there.
+// (k = 1..200) and the model value FUNCT of each channel code 1..4 there; with
+// points that carry their own resolution, for the resolution interpolated
+// linearly in angle between the fitted points' (constant beyond them).
 struct CurveValues {
   static constexpr int kPoints = 200;
   Table<double, kPoints> angle;

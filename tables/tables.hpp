@@ -25,7 +25,8 @@ inline constexpr int maxj0 = 101;                               // collimation p
 inline constexpr int maxlay = 500;                              // layers
 inline constexpr int kMaxPar = 6 * maxlay + 17;                 // 3017 parameter slots
 inline constexpr int kMaxPacked = kMaxPar * (kMaxPar + 1) / 2;  // 4,552,653 packed slots
-inline constexpr int kMaxValues = kMaxPoints * 4;               // 16,000 point values
+inline constexpr int kMaxPointValues = 5;                       // values per point, at most
+inline constexpr int kMaxValues = kMaxPoints * kMaxPointValues;  // 20,000 point values
 inline constexpr double kPi = 3.141592653589793;
 
 // The spin channels in the order of the data file and of the curve files: first
@@ -56,6 +57,11 @@ class Table {
  private:
   std::array<T, N> v_{};
 };
+
+// The independent variables of one point as the model sees them: X(1) the
+// glancing angle in rad, X(2) the channel code, and X(3) the point's own angular
+// resolution in rad when the points carry one (nvalues = 5).
+using PointX = Table<double, kMaxPointValues - 2>;
 
 // Position of element (i, j), j <= i, of a symmetric matrix held as its lower
 // triangle by rows.
@@ -96,12 +102,18 @@ struct Tables {
   Table<Name16, kMaxPar> PARNAM;
 
   // Measured points: four values per point (reflectivity, error, angle in rad,
-  // channel code), nn points per channel in the order UU, DD, UD, DU.
+  // channel code), or five when every point carries its own angular resolution
+  // (one standard deviation, rad).  The points of channel UU come first, then
+  // DD, UD and DU, each channel in the order of the data file.  A classic data
+  // file gives every channel nn points; a point list gives each channel the
+  // points it lists, from none to maxpoint.
   int nn = 0;
-  int npoint = 0;   // total number of points, 4*nn
+  int npoint = 0;   // total number of points
   int nvalues = 4;  // values per point
   Table<double, kMaxValues> POINTS;
-  double theta_last = 0;  // angle of the last point read, before any exclusion
+  Table<int, kChannels> channel_points;  // points of channel c = 1..4
+  bool point_list = false;               // the data file was a point list
+  double theta_last = 0;  // last angle of the curve files: see read_data_file()
   int first_excluded = 0;
   int last_excluded = 0;
 
@@ -112,6 +124,14 @@ struct Tables {
   Table<double, maxj0> coll_offset;
   Table<double, maxj0> coll_weight;
 };
+
+// The counts of a classic data file: nn points in each of the four channels.
+inline void set_classic_channels(Tables& t, int nn) {
+  t.nn = nn;
+  t.npoint = kChannels * nn;
+  for (int c = 1; c <= kChannels; ++c) t.channel_points(c) = nn;
+  t.point_list = false;
+}
 
 // The tables of one run, zero-initialised, on the heap.
 inline std::unique_ptr<Tables> make_tables() { return std::make_unique<Tables>(); }

@@ -516,6 +516,8 @@ bool parse_int(const std::string& s, int& out) {
 
 }  // namespace
 
+bool parse_number(const std::string& token, double& v) { return parse_real(token, v); }
+
 void InStream::read_items(Item* items, int n, std::string_view what) {
   if (!next_line()) fail_end(what);
   std::size_t pos = 0;
@@ -625,6 +627,13 @@ char InStream::read_char(std::string_view what) {
 
 bool InStream::read_line(std::string& line) {
   if (!next_line()) return false;
+  line = line_;
+  return true;
+}
+
+bool InStream::peek_line(std::string& line) {
+  if (!next_line()) return false;
+  pending_ = true;
   line = line_;
   return true;
 }

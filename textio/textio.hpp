@@ -192,6 +192,8 @@ class InStream {
 
   // The next whole line, without its line end; false at the end of the input.
   bool read_line(std::string& line);
+  // The next whole line without taking it: the next read starts on that line.
+  bool peek_line(std::string& line);
   // Looks ahead for a line that holds more than separators; the next read
   // starts on that line.  False when only blank lines remain.
   bool more_tokens();
@@ -222,6 +224,11 @@ class InStream {
   bool pending_ = false;  // line_ has been looked at but not yet read
   TokenPosition last_token_;
 };
+
+// A number as the free-form reads take it: [sign] digits [. digits] [(E|D)
+// [sign] digits], finite, the whole token.  False, with `v` unchanged, for
+// anything else.
+bool parse_number(const std::string& token, double& v);
 
 // ---------------------------------------------------------------- console keys
 

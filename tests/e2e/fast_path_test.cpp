@@ -52,7 +52,7 @@ struct RunFiles {
 CurveValues curves_by_funct(const Tables& t) {
   auto w = std::make_unique<ModelWork>();
   CurveValues c;
-  Table<double, 2> X;
+  PointX X;
   for (int j = 1; j <= 4; ++j) {
     for (int k = 1; k <= CurveValues::kPoints; ++k) {
       X(1) = c.angle(k) = k * (t.theta_last / CurveValues::kPoints);
@@ -281,7 +281,7 @@ std::string multilayer_data(const std::string& true_entry, double shift) {
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * kPi * u2);
   };
   std::string text;
-  Table<double, 2> X;
+  PointX X;
   for (int c = 1; c <= 4; ++c) {
     for (int p = 1; p <= t->nn; ++p) {
       X(1) = 0.003 + 0.037 * (p - 1) / (t->nn - 1) + shift * (c - 1);

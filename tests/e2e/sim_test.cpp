@@ -69,7 +69,7 @@ struct ExampleModel {
   std::vector<double> value;
   ExampleModel() {
     auto w = std::make_unique<ModelWork>();
-    Table<double, 2> X;
+    PointX X;
     for (int p = 1; p <= t->npoint; ++p) {
       X(1) = t->POINTS(4 * p - 1);
       X(2) = t->POINTS(4 * p);
@@ -153,7 +153,7 @@ TEST(Sim, GridModeWritesNnEvenlySpacedAnglesPerChannel) {
   ASSERT_EQ(points.size(), static_cast<std::size_t>(4 * nn));
 
   auto w = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointX X;
   for (int c = 1; c <= 4; ++c) {
     for (int p = 1; p <= nn; ++p) {
       SCOPED_TRACE("channel " + std::to_string(c) + ", point " + std::to_string(p));

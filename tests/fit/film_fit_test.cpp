@@ -114,7 +114,7 @@ Film one_layer_film(double noise, std::uint64_t seed) {
 
   Gauss gauss(seed);
   ModelWork w;
-  Table<double, 2> X;
+  PointX X;
   for (int ch = 1; ch <= 4; ++ch)
     for (int k = 0; k < 40; ++k) {
       X(1) = 0.003 + 0.022 * k / 39.0;
@@ -137,7 +137,7 @@ Film one_layer_film(double noise, std::uint64_t seed) {
 std::vector<double> dense_errors(Tables& T, const std::vector<int>& free) {
   const int n = static_cast<int>(free.size());
   ModelWork w;
-  Table<double, 2> X;
+  PointX X;
   std::vector<long double> A(static_cast<std::size_t>(n * n), 0.0L);
   std::vector<double> d(static_cast<std::size_t>(n));
   auto P = std::make_unique<ParamVector>(T.PARAM);

@@ -33,28 +33,28 @@ long g_calls = 0;
 long g_finite_calls = 0;  // model calls before the model breaks down (nan_after)
 int g_nan_point = 0;      // point with a non-finite model value (nan_at_point)
 
-double linear(const Tables&, const ParamVector& PARAM, ModelWork&, const Table<double, 2>& X) {
+double linear(const Tables&, const ParamVector& PARAM, ModelWork&, const PointX& X) {
   ++g_calls;
   const int p = static_cast<int>(X(1));
   double f = 0.0;
   for (int i = 1; i <= g_basis.npar; ++i) f += PARAM(i) * g_basis.B[p][i];
   return f;
 }
-double nan_after(const Tables& t, const ParamVector& P, ModelWork& w, const Table<double, 2>& X) {
+double nan_after(const Tables& t, const ParamVector& P, ModelWork& w, const PointX& X) {
   const double f = linear(t, P, w, X);
   return g_calls > g_finite_calls ? kNaN : f;
 }
 double nan_above_five(const Tables& t, const ParamVector& P, ModelWork& w,
-                      const Table<double, 2>& X) {
+                      const PointX& X) {
   const double f = linear(t, P, w, X);
   return P(1) > 5.0 ? kNaN : f;
 }
 double nan_at_point(const Tables& t, const ParamVector& P, ModelWork& w,
-                    const Table<double, 2>& X) {
+                    const PointX& X) {
   const double f = linear(t, P, w, X);
   return static_cast<int>(X(1)) == g_nan_point ? kNaN : f;
 }
-double absolute(const Tables&, const ParamVector& PARAM, ModelWork&, const Table<double, 2>&) {
+double absolute(const Tables&, const ParamVector& PARAM, ModelWork&, const PointX&) {
   ++g_calls;
   return std::fabs(PARAM(1));
 }
@@ -70,7 +70,7 @@ double absolute(const Tables&, const ParamVector& PARAM, ModelWork&, const Table
 // until the offsets switch and inward after.  Point 6 is f = a6, and f = 0
 // once a1 > 9: then a6 cannot be determined.  The model is piecewise linear
 // and the switches lie far from every displaced a1, so derivatives are exact.
-double switching(const Tables&, const ParamVector& P, ModelWork&, const Table<double, 2>& X) {
+double switching(const Tables&, const ParamVector& P, ModelWork&, const PointX& X) {
   const double a1 = P(1);
   switch (static_cast<int>(X(1))) {
     case 1:

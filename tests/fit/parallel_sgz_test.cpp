@@ -68,7 +68,7 @@ std::unique_ptr<Tables> general_case(int nlay, int j0, int nn, AngleLayout angle
   for (int j = 1; j <= j0; ++j) T.coll_weight(j) /= sum;
 
   ModelWork w;
-  Table<double, 2> X;
+  PointX X;
   for (int ch = 1; ch <= 4; ++ch)
     for (int p = 0; p < nn; ++p) {
       X(1) = angle(ch, p, nn);

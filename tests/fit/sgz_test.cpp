@@ -26,7 +26,7 @@ struct CallLog {
 CallLog g_log;
 
 double recording_model(const Tables&, const ParamVector& PARAM, ModelWork&,
-                       const Table<double, 2>& X) {
+                       const PointX& X) {
   if (g_log.calls < 64)
     for (int i = 1; i <= 4; ++i) g_log.seen[g_log.calls][i] = PARAM(i);
   ++g_log.calls;
@@ -209,7 +209,7 @@ TEST(Sgz, SumsMatchADenseComputation) {
   // Dense reference: model values and forward differences by direct calls of
   // FUNCT with the same difference steps, then the three sums.
   ModelWork w;
-  Table<double, 2> X;
+  PointX X;
   std::vector<double> S_ref(1, 0.0), G_ref(nfree, 0.0), Z_ref(nfree * nfree, 0.0);
   std::vector<double> d(nfree);
   for (int p = 0; p < T.npoint; ++p) {

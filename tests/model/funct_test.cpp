@@ -303,7 +303,7 @@ TEST(ModelMemory, FunctDoesNotAllocate) {
     m.t().coll_offset(j) = (j - 11) * 1e-4;
     m.t().coll_weight(j) = 1.0 / 21;
   }
-  Table<double, 2> X;
+  PointX X;
   X(1) = 0.01;
   X(2) = 1;
   g_allocations = 0;

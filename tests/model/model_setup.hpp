@@ -101,7 +101,7 @@ class ModelSetup {
     channel_intensities(*t_, t_->PARAM, Rp, Rm, I);
   }
   double funct(double theta, double code) {
-    Table<double, 2> X;
+    PointX X;
     X(1) = theta;
     X(2) = code;
     return FUNCT(*t_, *w_, X);

@@ -54,7 +54,7 @@ void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> ang
   po.prepare(t);
   auto P = std::make_unique<ParamVector>(t.PARAM);
   auto work = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointX X;
   auto expect_funct = [&](const double f[4], const char* what, int slot) {
     for (int code = 1; code <= 4; ++code) {
       X(2) = code;

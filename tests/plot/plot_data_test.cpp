@@ -189,7 +189,7 @@ TEST(PlotResiduals, ZeroForTheModelsOwnDataAndTwoForAPointMovedByTwoErrors) {
   build_collimation(*t);
   MeasuredData d = read_data_file(std::string(TESSALINE_EXAMPLES_DIR) + "/film.dat", t->nn);
   auto work = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointX X;
   for (int c = 0; c < kChannels; ++c) {
     X(2) = c + 1;
     for (DataPoint& p : d.channel[static_cast<std::size_t>(c)]) {

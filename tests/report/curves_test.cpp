@@ -165,7 +165,7 @@ TEST_F(CurvesTest, EveryLineHoldsTheModelValueOfItsChannelAtItsAngle) {
   t->PARAM(23) = 1;  // Pf(z)
   write();
   auto reference = std::make_unique<ModelWork>();
-  Table<double, 2> X;
+  PointX X;
   double ud_minus_du = 0;
   std::vector<std::vector<double>> y(4);
   for (int j = 1; j <= 4; ++j) {

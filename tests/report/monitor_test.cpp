@@ -33,8 +33,7 @@ class MonitorTest : public testing::InTempDir {
   // A model with `nlay` layers, 40 points in the fit and nothing fixed.
   void use_layers(int nlay) {
     t = layout(nlay);
-    t->nn = 10;
-    t->npoint = 40;
+    set_classic_channels(*t, 10);
   }
 
   IterationMonitor& monitor() {

@@ -5,13 +5,15 @@
 //
 // Reads the model of ENTRY (as the fitting program does, without its echo) and
 // writes OUT in the data-file format: 4*nn points, channels UU, DD, UD, DU, one
-// point per line: reflectivity, error bar, angle in rad.  The reflectivity is the
+// point per line: reflectivity, error bar, angle in rad; or, when DATA is a
+// point list, a point list with DATA's channels, angles and resolutions.  The reflectivity is the
 // model value of the entry file's parameters.  The angles and error bars come from
 // DATA, or from an even grid of nn angles per channel with error bars REL times the
 // model value plus 1e-7 (default REL 0.05).  With --noise, Gaussian noise of the error bars is
 // added, drawn from the given seed (a 64-bit Mersenne twister), which is printed.
 // Numbers are written with 17 significant digits, so that a file without noise
 // holds the model values to the last bit.
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,7 @@
 
 #include "driver/driver.hpp"
 #include "driver/writers.hpp"
+#include "model/angle_groups.hpp"
 #include "model/point_optics.hpp"
 #include "tables/tables.hpp"
 #include "textio/textio.hpp"
@@ -84,7 +87,7 @@ int main(int argc, char** argv) {
   try {
     read_entry_file(*t, entry, quiet);
     if (grid) {
-      t->npoint = 4 * t->nn;
+      set_classic_channels(*t, t->nn);
       for (int c = 1; c <= 4; ++c) {
         for (int p = 1; p <= t->nn; ++p) {
           const int k = 1 + 4 * ((c - 1) * t->nn + p - 1);
@@ -117,21 +120,33 @@ int main(int argc, char** argv) {
   // The model value of every point, one optics evaluation per distinct angle.
   const std::vector<double> model_values = point_values(*t, t->PARAM);
   std::vector<DataPoint> points;
+  std::array<std::vector<DataPoint>, kChannels> channels;
   points.reserve(static_cast<std::size_t>(t->npoint));
   for (int p = 1; p <= t->npoint; ++p) {
-    const int k = 1 + 4 * (p - 1);
+    const int k = 1 + t->nvalues * (p - 1);
     const double model = model_values[static_cast<std::size_t>(p - 1)];
     // Grid error bars: relative, with a floor for channels whose model is near zero.
     const double error = grid ? rel_error * (std::fabs(model) + 1e-7) : t->POINTS(k + 1);
     const double value = noise ? model + error * gauss(rng) : model;
-    points.push_back({value, error, t->POINTS(k + 2)});
+    points.push_back({value, error, t->POINTS(k + 2), point_resolution(*t, p)});
+    channels[static_cast<std::size_t>(channel_of(t->POINTS(k + 3)) - 1)].push_back(points.back());
   }
   try {
-    write_data_file(out, points);
+    // A point list gives back a point list of the same channels and resolutions.
+    if (t->point_list) {
+      write_point_list(out, channels);
+    } else {
+      write_data_file(out, points);
+    }
   } catch (const WriteError& e) {
     std::fprintf(stderr, "tessaline-sim: %s\n", e.what());
     return kExitTextError;
   }
-  std::printf("tessaline-sim: %d points per channel written to %s\n", t->nn, out.c_str());
+  if (t->point_list) {
+    std::printf("tessaline-sim: a point list of %d points written to %s\n", t->npoint,
+                out.c_str());
+  } else {
+    std::printf("tessaline-sim: %d points per channel written to %s\n", t->nn, out.c_str());
+  }
   return kExitNormal;
 }
