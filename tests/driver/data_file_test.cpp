@@ -5,6 +5,7 @@
 // 1000*c + p for point p of channel c, angle p*1e-3 + c*1e-6.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -312,6 +313,270 @@ TEST(MeasuredPoints, GivenCountOrTheWholeFileAndWhatFollowsTheLastPoint) {
     EXPECT_NE(std::string(e.what()).find("\"pts.dat\" holds 6 points"), std::string::npos)
         << e.what();
   }
+}
+
+}  // namespace
+}  // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+// ------------------------------------------------------------ point lists
+
+// The message of the TextError that reading `text` as a point list raises.
+std::string point_list_error(const std::string& text) {
+  std::istringstream in(text);
+  try {
+    read_measured_points(in, "list.dat", 7);
+  } catch (const TextError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+// Channels of different lengths, one of them empty, in any order in the file
+// with comments and blank lines between; each channel keeps the order of the
+// file, and the entry file's nn (7) plays no part.
+TEST(PointList, ChannelsOfAnyLengthKeepTheOrderOfTheFile) {
+  std::istringstream in(
+      "# tessaline points, from a test\n"
+      "DD 0.5 0.05 0.003\n"
+      "# a comment\n"
+      "UU 0.9 0.09 0.002\n"
+      "\n"
+      "   \t\n"
+      "DD 0.25 0.025 0.004\n"
+      "UU 0.8 0.08 0.0035\n"
+      "DU 1e-3 1e-4 0.005\n"
+      "DD 0.125 0.0125 0.006\n");
+  const MeasuredData d = read_measured_points(in, "list.dat", 7);
+  EXPECT_TRUE(d.point_list);
+  EXPECT_FALSE(d.has_resolution);
+  ASSERT_EQ(d.channel[0].size(), 2u);
+  ASSERT_EQ(d.channel[1].size(), 3u);
+  EXPECT_EQ(d.channel[2].size(), 0u);
+  ASSERT_EQ(d.channel[3].size(), 1u);
+  EXPECT_EQ(d.total(), 6);
+  EXPECT_EQ(d.channel[0][1].theta, 0.0035);
+  EXPECT_EQ(d.channel[1][0].R, 0.5);
+  EXPECT_EQ(d.channel[1][2].dR, 0.0125);
+  EXPECT_EQ(d.channel[3][0].theta, 0.005);
+  EXPECT_EQ(d.line[1][1], 7);  // the file's own line numbers
+  EXPECT_LT(d.channel[0][0].resolution, 0);
+  for (int u : d.unordered) EXPECT_EQ(u, 0);
+}
+
+// In the tables: the channels one after another, UU first, with their codes and
+// each point's resolution as its fifth value; the curve files end on the
+// largest angle, wherever it stands in the file.
+TEST(PointList, FillsThePointTableWithResolutions) {
+  ScratchDir dir;
+  dir.write("list.dat", lines({"# tessaline points", "DU 4 0.4 0.004 0", "UU 1 0.1 0.001 1e-4",
+                               "UU 2 0.2 0.009 2e-4", "UD 3 0.3 0.003 3e-4"}));
+  auto t = make_tables();
+  set_classic_channels(*t, 50);
+  t->coll_sigma = 1e-4;
+  OutStream quiet;
+  read_data_file(*t, dir.file("list.dat"), quiet);
+  EXPECT_TRUE(t->point_list);
+  EXPECT_EQ(t->nvalues, 5);
+  EXPECT_EQ(t->npoint, 4);
+  const int counts[4] = {2, 0, 1, 1};
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(t->channel_points(c), counts[c - 1]);
+  const double expected[4][5] = {{1, 0.1, 0.001, 1, 1e-4},
+                                 {2, 0.2, 0.009, 1, 2e-4},
+                                 {3, 0.3, 0.003, 3, 3e-4},
+                                 {4, 0.4, 0.004, 4, 0}};
+  for (int q = 1; q <= 4; ++q)
+    for (int v = 1; v <= 5; ++v) EXPECT_EQ(t->POINTS(5 * (q - 1) + v), expected[q - 1][v - 1]);
+  EXPECT_EQ(t->theta_last, 0.009);
+}
+
+// Per-point resolutions stretch the entry's kernel: without a kernel shape (a
+// collimation sigma of 0 or less) such a list is refused, and says why.
+TEST(PointList, ResolutionsNeedAKernelShape) {
+  ScratchDir dir;
+  dir.write("list.dat", lines({"# tessaline points", "UU 1 0.1 0.001 1e-4"}));
+  auto t = make_tables();
+  t->coll_sigma = 0;
+  OutStream quiet;
+  try {
+    read_data_file(*t, dir.file("list.dat"), quiet);
+    FAIL() << "accepted";
+  } catch (const TextError& e) {
+    EXPECT_NE(std::string(e.what()).find("collimation sigma is 0 or less"), std::string::npos)
+        << e.what();
+  }
+  // Without resolutions the same entry is fine.
+  dir.write("plain.dat", lines({"# tessaline points", "UU 1 0.1 0.001"}));
+  read_data_file(*t, dir.file("plain.dat"), quiet);
+  EXPECT_EQ(t->nvalues, 4);
+}
+
+// Every refusal names the file and the line, and what was expected there.
+TEST(PointList, BadLinesAreRefusedWithFileAndLine) {
+  const std::string head = "# tessaline points\n# R dR theta\n";
+  const struct {
+    std::string body;
+    std::string expected;
+  } cases[] = {
+      {"UU 1 0.1 0.01\nUP 1 0.1 0.01\n", "line 4: unknown channel \"UP\"; expected UU, DD, UD or DU"},
+      {"uu 1 0.1 0.01\n", "line 3: unknown channel \"uu\""},
+      {"UU 1 0.1\n", "line 3: 3 fields where a point has four or five"},
+      {"UU 1 0.1 0.01 1e-4 7\n", "line 3: 6 fields where a point has four or five"},
+      {"UU 1 0.1 0.01\nDD 1 0.1 0.02 1e-4\n",
+       "line 4: this point gives a resolution (SIGMA_THETA) but the point on line 3 does not"},
+      {"UU 1 0.1 0.01 1e-4\n\nDD 1 0.1 0.02\n",
+       "line 5: this point gives no resolution (SIGMA_THETA) but the point on line 3 does"},
+      {"UU 1 0.1 0.01 -1e-4\n", "line 3: resolution SIGMA_THETA \"-1e-4\" is negative"},
+      {"UU 1 0 0.01\n", "line 3: error bar dR \"0\" of a UU point is below 1e-30"},
+      {"DU 1 1e-31 0.01\n", "line 3: error bar dR \"1e-31\" of a DU point is below 1e-30"},
+      {"DD 1 0.1 0.01x\n", "line 3: THETA \"0.01x\" is not a number"},
+      {"DD 1 0.1 nan\n", "line 3: THETA \"nan\" is not a number"},
+      {"", "is a point list without a point"},
+      {"# only comments\n\n", "is a point list without a point"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    const std::string m = point_list_error(head + c.body);
+    EXPECT_NE(m.find("data file \"list.dat\""), std::string::npos) << m;
+    EXPECT_NE(m.find(c.expected), std::string::npos) << m;
+  }
+  // An error bar of exactly 1e-30 and a resolution of 0 (no smearing) pass.
+  std::istringstream edge(head + "UU 1 1e-30 0.01 0\n");
+  EXPECT_EQ(read_measured_points(edge, "list.dat", 1).channel[0][0].dR, 1e-30);
+}
+
+// 1000 points in a channel are accepted, the 1001st is refused at its line.
+TEST(PointList, AChannelHoldsAtMost1000Points) {
+  std::string text = "# tessaline points\n";
+  for (int p = 1; p <= 1000; ++p) text += "UD 1 0.1 " + std::to_string(p * 1e-5) + "\n";
+  text += "UU 1 0.1 0.001\n";
+  std::istringstream full(text);
+  EXPECT_EQ(read_measured_points(full, "list.dat", 1).channel[2].size(), 1000u);
+  EXPECT_NE(point_list_error(text + "UD 1 0.1 0.5\n")
+                .find("line 1003: channel UD holds more than 1000 points"),
+            std::string::npos);
+}
+
+// A classic file whose first line is a comment is read as before: the comment
+// is not a number.
+TEST(PointList, OnlyItsOwnFirstLineMakesAPointList) {
+  std::istringstream in("# tessaline, but not points\n1 0.1 0.01\n");
+  try {
+    read_measured_points(in, "old.dat", 1);
+    FAIL() << "read";
+  } catch (const TextError& e) {
+    EXPECT_NE(std::string(e.what()).find("data file \"old.dat\", line 1: \"#\" is not a number"),
+              std::string::npos)
+        << e.what();
+  }
+  std::istringstream late("\n# tessaline points\nUU 1 0.1 0.01\n");
+  EXPECT_THROW(read_measured_points(late, "late.dat", 1), TextError);
+}
+
+// What the writer writes, the reader reads back to the last bit.
+TEST(PointList, TheWriterAndTheReaderAgreeToTheBit) {
+  ScratchDir dir;
+  std::array<std::vector<DataPoint>, 4> channels;
+  channels[0] = {{0.1 / 3, 1e-30, 2.0 / 3e3, 1e-4 / 7}, {2.5e-7, 3e-9, 0.0311, 0}};
+  channels[3] = {{-1e-6, 2e-7, 0.02, 1.5e-4}};
+  write_point_list(dir.file("w.dat"), channels);
+  const MeasuredData d = read_measured_points(dir.file("w.dat"), 0);
+  ASSERT_TRUE(d.has_resolution);
+  for (std::size_t c = 0; c < 4; ++c) {
+    ASSERT_EQ(d.channel[c].size(), channels[c].size());
+    for (std::size_t p = 0; p < channels[c].size(); ++p) {
+      EXPECT_EQ(d.channel[c][p].R, channels[c][p].R);
+      EXPECT_EQ(d.channel[c][p].dR, channels[c][p].dR);
+      EXPECT_EQ(d.channel[c][p].theta, channels[c][p].theta);
+      EXPECT_EQ(d.channel[c][p].resolution, channels[c][p].resolution);
+    }
+  }
+  // Resolutions on some points only, or no point at all: not written.
+  channels[3][0].resolution = -1;
+  EXPECT_THROW(write_point_list(dir.file("x.dat"), channels), WriteError);
+  EXPECT_THROW(write_point_list(dir.file("y.dat"), {}), WriteError);
+  EXPECT_FALSE(dir.exists("x.dat") || dir.exists("y.dat"));
+}
+
+// The exclusion prompts drop points at both ends of every channel that holds
+// any, leave an empty channel empty, and refuse a count that would empty the
+// shortest channel.
+TEST(PointList, ExclusionDropsTheEndsOfEveryChannelThatHoldsPoints) {
+  ScratchDir dir;
+  std::string text = "# tessaline points\n";
+  const int counts[4] = {6, 0, 3, 5};
+  for (int c = 1; c <= 4; ++c)
+    for (int p = 1; p <= counts[c - 1]; ++p) {
+      char line[96];
+      std::snprintf(line, sizeof line, "%s %.17g 0.5 %.17g\n",
+                    std::string(kChannelNames[static_cast<std::size_t>(c - 1)]).c_str(),
+                    refl(c, p), angle(c, p));
+      text += line;
+    }
+  dir.write("list.dat", text);
+  dir.write("keys.txt", "3\n1\n2\n1\n");
+  auto t = make_tables();
+  t->NPAR = 17;
+  t->NFIX = 17;
+  OutStream console;
+  console.create(dir.file("console.txt"));
+  read_data_file(*t, dir.file("list.dat"), console);
+  InStream keys;
+  keys.open(dir.file("keys.txt"), "answers");
+  // 3 would empty UD; 1 passes; then 2 would empty UD (2 points left); 1 passes.
+  exclude_points(*t, keys, console);
+  console.close();
+  EXPECT_EQ(dir.read("console.txt"),
+            "Number of first points to exclude?  Not so many!\n"
+            "Number of first points to exclude? Number of  last points to exclude?  Not so many!\n"
+            "Number of  last points to exclude? ");
+  EXPECT_EQ(t->first_excluded, 1);
+  EXPECT_EQ(t->last_excluded, 1);
+  EXPECT_EQ(t->npoint, 8);
+  const int kept[4] = {4, 0, 1, 3};
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(t->channel_points(c), kept[c - 1]);
+  // Table order: UU 2..5, UD 2, DU 2..4, with their channel codes.
+  const int from[8][2] = {{1, 2}, {1, 3}, {1, 4}, {1, 5}, {3, 2}, {4, 2}, {4, 3}, {4, 4}};
+  for (int q = 1; q <= 8; ++q) {
+    SCOPED_TRACE(q);
+    EXPECT_EQ(t->POINTS(4 * q - 3), refl(from[q - 1][0], from[q - 1][1]));
+    EXPECT_EQ(t->POINTS(4 * q - 1), angle(from[q - 1][0], from[q - 1][1]));
+    EXPECT_EQ(t->POINTS(4 * q), from[q - 1][0]);
+  }
+  // The same through drop_points, for the tools: 1 and 1 as above, 2 and 1 not.
+  auto u = make_tables();
+  read_data_file(*u, dir.file("list.dat"), console);
+  EXPECT_FALSE(drop_points(*u, 2, 1));
+  EXPECT_EQ(u->npoint, 14);
+  EXPECT_TRUE(drop_points(*u, 1, 1));
+  EXPECT_EQ(u->npoint, 8);
+  for (int v = 1; v <= 32; ++v) EXPECT_EQ(u->POINTS(v), t->POINTS(v));
+}
+
+// A wrong nn that still gives the right total cuts the channels in the wrong
+// places: the first point of the next channel is then below the last of its
+// own, and a warning names the channel, the point and the line.
+TEST(MeasuredPoints, AnglesThatDoNotIncreaseAreNamed) {
+  // Four channels of three points, read with nn = 3 but written as 4, 2, 3, 3.
+  std::istringstream in(
+      "1 .1 .001\n1 .1 .002\n1 .1 .003\n1 .1 .004\n"
+      "1 .1 .001\n1 .1 .002\n"
+      "1 .1 .001\n1 .1 .002\n1 .1 .003\n"
+      "1 .1 .001\n1 .1 .002\n1 .1 .003\n");
+  const MeasuredData d = read_measured_points(in, "cut.dat", 3);
+  EXPECT_EQ(d.unordered[0], 0);
+  EXPECT_EQ(d.unordered[1], 2);  // DD's second point: .001 after .004
+  EXPECT_EQ(d.unordered[2], 0);
+  EXPECT_EQ(d.unordered[3], 0);
+  const std::vector<std::string> w = data_warnings(d, "cut.dat");
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find("\"cut.dat\", line 5: the angles of channel DD do not increase at its "
+                      "point 2 (0.001 rad after 0.004 rad)"),
+            std::string::npos)
+      << w[0];
+  EXPECT_NE(w[0].find("nn in the entry file"), std::string::npos);
 }
 
 }  // namespace

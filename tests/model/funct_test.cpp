@@ -240,6 +240,64 @@ TEST_F(Instrument, CollimationSumWithIllumination) {
   }
 }
 
+// A point with its own resolution sigma_i is smeared with the entry's kernel
+// stretched to sigma_i: offsets delta_j * sigma_i / sigma, the same weights.
+// Against the same sum formed here from the channel intensities; against the
+// entry's kernel itself (sigma_i = sigma, bit for bit); against a kernel of twice
+// the step and twice the sigma (sigma_i = 2 sigma: every offset and weight is the
+// same double, so bit for bit too); and sigma_i = 0, no smearing.
+TEST_F(Instrument, APointsOwnResolutionStretchesTheKernel) {
+  Tables& t = m_.t();
+  const double step = 0.0002, sigma = 0.0003, a0 = 0.002;
+  const auto kernel = [&t](double step_, double sigma_) {
+    t.j0 = 7;
+    t.coll_sigma = sigma_;
+    double wsum = 0;
+    for (int j = 1; j <= 7; ++j) {
+      t.coll_offset(j) = (j - 4) * step_;
+      t.coll_weight(j) = std::exp(-0.5 * std::pow(t.coll_offset(j) / sigma_, 2));
+      wsum += t.coll_weight(j);
+    }
+    for (int j = 1; j <= 7; ++j) t.coll_weight(j) /= wsum;
+  };
+  kernel(step, sigma);
+  m_.set_instrument(0.9, a0, 0.003);
+  const auto funct = [&](double theta, int code, double resolution) {
+    t.nvalues = resolution < 0 ? 4 : 5;
+    PointX X;
+    X(1) = theta;
+    X(2) = code;
+    X(3) = resolution;
+    return FUNCT(t, m_.w(), X);
+  };
+  for (double theta_m : {0.0011, 0.0042, 0.02}) {
+    for (int code = 1; code <= 4; ++code) {
+      SCOPED_TRACE(std::to_string(theta_m) + " " + std::to_string(code));
+      const double own = 2.5 * sigma;  // offsets 2.5 times the entry's
+      double sum = 0;
+      for (int j = 1; j <= 7; ++j) {
+        const double th = theta_m - 2.5 * t.coll_offset(j);
+        if (th <= 0) continue;
+        sum += t.coll_weight(j) * th / std::hypot(th, a0) * I(th, code);
+      }
+      const double expected = 0.9 * (0.003 + sum);
+      EXPECT_NEAR(funct(theta_m, code, own), expected, 1e-14 * expected);
+
+      const double entry = funct(theta_m, code, -1);
+      EXPECT_EQ(funct(theta_m, code, sigma), entry);
+      EXPECT_NE(funct(theta_m, code, 1.5 * sigma), entry);
+
+      const double doubled = funct(theta_m, code, 2 * sigma);
+      kernel(2 * step, 2 * sigma);
+      EXPECT_EQ(funct(theta_m, code, -1), doubled);
+      kernel(step, sigma);
+
+      const double sharp = 0.9 * (0.003 + theta_m / std::hypot(theta_m, a0) * I(theta_m, code));
+      EXPECT_NEAR(funct(theta_m, code, 0.0), sharp, 1e-14 * sharp);
+    }
+  }
+}
+
 // A positive zero correction shifts the curve towards larger measured angles by
 // exactly that amount (dyadic angles keep the subtraction exact).
 TEST_F(Instrument, ZeroCorrectionShiftsTheCurve) {

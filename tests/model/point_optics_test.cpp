@@ -48,13 +48,17 @@ void set_instrument(ModelSetup& m, int j0) {
 
 // Every slot displaced in turn, at a few angles (the lowest ones with kernel
 // points below the zero angle), against FUNCT in every channel.
-void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> angles) {
+// With `resolution` >= 0 the points carry that resolution of their own.
+void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> angles,
+                                double resolution = kEntryKernel) {
   Tables& t = m.t();
   PointOptics po;
   po.prepare(t);
   auto P = std::make_unique<ParamVector>(t.PARAM);
   auto work = std::make_unique<ModelWork>();
   PointX X;
+  t.nvalues = resolution < 0 ? 4 : 5;
+  X(3) = resolution;
   auto expect_funct = [&](const double f[4], const char* what, int slot) {
     for (int code = 1; code <= 4; ++code) {
       X(2) = code;
@@ -67,7 +71,7 @@ void expect_all_slots_identical(ModelSetup& m, std::initializer_list<double> ang
   for (double theta : angles) {
     X(1) = theta;
     double f[4];
-    po.evaluate(t, *P, theta, f);
+    po.evaluate(t, *P, theta, resolution, f);
     expect_funct(f, "undisplaced", 0);
     for (int i = 1; i <= t.NPAR; ++i) {
       const double a0 = (*P)(i);
@@ -85,6 +89,18 @@ TEST(PointOptics, SameBitsAsFunctForEverySlot) {
     set_instrument(m, 7);
     SCOPED_TRACE(nlay);
     expect_all_slots_identical(m, {0.0001, 0.0009, 0.004, 0.012, 0.04});
+  }
+}
+
+// Points with their own resolution: none (0), narrower and wider than the
+// entry's kernel, whose sigma is 0.3 mrad.
+TEST(PointOptics, SameBitsWithAResolutionOfThePointsOwn) {
+  for (double resolution : {0.0, 0.0001, 0.0003, 0.00071}) {
+    ModelSetup m(general_stack(4));
+    set_instrument(m, 9);
+    m.t().coll_sigma = 0.0003;
+    SCOPED_TRACE(resolution);
+    expect_all_slots_identical(m, {0.0004, 0.0021, 0.011}, resolution);
   }
 }
 
@@ -137,6 +153,33 @@ TEST(PointValues, EveryPointAsFunctWhateverAnglesItShares) {
   }
   t.POINTS(4 * 7) = 5.0;
   EXPECT_THROW(point_values(t, t.PARAM), RunStop);
+}
+
+// With resolutions of their own, points share an evaluation only when angle
+// and resolution are both equal: the same angle at another resolution gives
+// another value, and every value is FUNCT's for its own resolution.
+TEST(PointValues, AngleAndResolutionTogetherMakeTheKey) {
+  ModelSetup m(general_stack(3));
+  set_instrument(m, 7);
+  Tables& t = m.t();
+  t.coll_sigma = 0.0003;
+  t.nvalues = 5;
+  const double points[][3] = {{0.009, 1, 0.0002}, {0.009, 2, 0.0002}, {0.009, 3, 0.0004},
+                              {0.009, 1, 0.0004}, {0.02, 4, 0.0},     {0.02, 4, 0.0003},
+                              {0.009, 4, 0.0002}, {0.02, 1, 0.0}};
+  t.npoint = 8;
+  for (int p = 1; p <= 8; ++p)
+    for (int v = 0; v < 3; ++v) t.POINTS(5 * (p - 1) + 3 + v) = points[p - 1][v];
+  const std::vector<double> f = point_values(t, t.PARAM);
+  auto work = std::make_unique<ModelWork>();
+  for (int p = 1; p <= 8; ++p) {
+    PointX X;
+    for (int v = 1; v <= 3; ++v) X(v) = points[p - 1][v - 1];
+    EXPECT_TRUE(same_bits(f[static_cast<std::size_t>(p - 1)], FUNCT(t, t.PARAM, *work, X)))
+        << "point " << p;
+  }
+  EXPECT_NE(f[0], f[3]);  // UU at 0.009 with two resolutions
+  EXPECT_NE(f[4], f[5]);  // DU at 0.02 sharp and smeared
 }
 
 }  // namespace
