@@ -47,6 +47,31 @@ struct RunFiles {
   const std::string& operator[](std::size_t i) const { return text.at(i); }
 };
 
+// The resolution of the curves at `theta` when the points carry their own:
+// linear between the two fitted points nearest in angle on either side (the
+// mean of the points at one angle), constant beyond the outermost.
+double curve_resolution(const Tables& t, double theta) {
+  double lo = -1, hi = -1, lo_sum = 0, hi_sum = 0;
+  int lo_n = 0, hi_n = 0;
+  double first = 1e300, last = -1e300, first_sum = 0, last_sum = 0;
+  int first_n = 0, last_n = 0;
+  for (int p = 1; p <= t.npoint; ++p) {
+    const double a = t.POINTS(5 * p - 2), r = t.POINTS(5 * p);
+    const auto take = [&](double& at, double& sum, int& n, bool better) {
+      if (better) at = a, sum = 0, n = 0;
+      if (a == at) sum += r, ++n;
+    };
+    take(first, first_sum, first_n, a < first);
+    take(last, last_sum, last_n, a > last);
+    if (a <= theta) take(lo, lo_sum, lo_n, a > lo);
+    if (a > theta) take(hi, hi_sum, hi_n, hi < 0 || a < hi);
+  }
+  if (theta <= first) return first_sum / first_n;
+  if (theta >= last) return last_sum / last_n;
+  const double rlo = lo_sum / lo_n, rhi = hi_sum / hi_n;
+  return rlo + (theta - lo) / (hi - lo) * (rhi - rlo);
+}
+
 // The curve values as FUNCT gives them: 200 calls per channel at the angles
 // k * theta_last / 200.
 CurveValues curves_by_funct(const Tables& t) {
@@ -57,6 +82,7 @@ CurveValues curves_by_funct(const Tables& t) {
     for (int k = 1; k <= CurveValues::kPoints; ++k) {
       X(1) = c.angle(k) = k * (t.theta_last / CurveValues::kPoints);
       X(2) = j;
+      if (t.nvalues > 4) X(3) = curve_resolution(t, X(1));
       c.value[j - 1](k) = FUNCT(t, *w, X);
     }
   }
@@ -320,6 +346,58 @@ TEST(FastEvaluation, AMultilayerFitWithExclusionsPrintsTheSameDigits) {
     EXPECT_GE(block_count(reference[1]), 3);
     expect_identical(reference, fast);
   }
+}
+
+// A point list of the multilayer: channels of 60, 41, 23 and 35 points on
+// grids of their own (UD's angles shared with UU's), every point with its own
+// resolution (2 to 5 % of its angle, the same on shared angles), noise as above.
+std::string multilayer_point_list(const std::string& true_entry) {
+  const auto t = load_model(true_entry);
+  t->nvalues = 5;
+  auto w = std::make_unique<ModelWork>();
+  std::mt19937_64 rng(777);
+  std::normal_distribution<double> noise(0.0, 1.0);
+  const int counts[4] = {60, 41, 23, 35};
+  std::string text = "# tessaline points\n";
+  PointX X;
+  for (int c = 1; c <= 4; ++c) {
+    const int n = counts[c - 1];
+    for (int p = 1; p <= n; ++p) {
+      X(1) = c == 3 ? 0.003 + 0.037 * (2 * p - 2) / 59.0 : 0.003 + 0.037 * (p - 1) / (n - 1);
+      X(2) = c;
+      X(3) = X(1) * (0.02 + 0.03 * X(1) / 0.04);
+      const double f = FUNCT(*t, *w, X);
+      const double error = 0.05 * f + 1e-7;
+      char line[160];
+      std::snprintf(line, sizeof line, "%s %.17g %.17g %.17g %.17g\n",
+                    std::string(kChannelNames[static_cast<std::size_t>(c - 1)]).c_str(),
+                    f + error * noise(rng), error, X(1), X(3));
+      text += line;
+    }
+  }
+  return text;
+}
+
+TEST(FastEvaluation, APointListWithResolutionsOfItsOwnPrintsTheSameDigits) {
+  ScratchDir files;
+  files.write("true.ent", lines(multilayer_entry(true)));
+  files.write("start.ent", lines(multilayer_entry(false)));
+  files.write("points.dat", multilayer_point_list(files.file("true.ent")));
+  const std::string entry = files.file("start.ent"), data = files.file("points.dat");
+  const auto t = load_model(entry, data);
+  ASSERT_EQ(t->npoint, 159);
+  ASSERT_EQ(t->nvalues, 5);
+  AngleGroups groups;
+  groups.build(*t);
+  int shared = 0;
+  for (int p = 1; p <= t->npoint; ++p) shared += groups.previous(p) != 0;
+  // UD's 22 points after its first on UU's angles; all four channels at 0.003
+  // (3), all but UD at 0.04 (2), DD and DU at 0.0215 (1).
+  EXPECT_EQ(shared, 28);
+  const RunFiles reference = run_pipeline(entry, data, "2\n3\n", 0);
+  const RunFiles fast = run_pipeline(entry, data, "2\n3\n", 2);
+  EXPECT_GE(block_count(reference[1]), 3);
+  expect_identical(reference, fast);
 }
 
 }  // namespace
