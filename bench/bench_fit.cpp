@@ -2,7 +2,9 @@
 // evaluation through the straightforward and the fast path side by side, one
 // whole fit, and MCONV at three sizes.  The realistic case has the four channels
 // on one common grid of angles; "disjoint" is the same film measured with every
-// channel on a grid of its own, so that no two points share an angle.
+// channel on a grid of its own, so that no two points share an angle; "tof" is
+// the same film as a point list whose every point has its own resolution,
+// sigma_theta / theta = 2.5 % as on a time-of-flight instrument.
 //
 //   bench_fit [--benchmark_filter=...]      (run from anywhere; the cases are
 //                                            found through TESSALINE_BENCH_CASES
@@ -34,6 +36,7 @@ struct Case {
 const Case kRealistic = {"realistic.ent", "realistic.dat"};
 const Case kDisjoint = {"realistic.ent", "realistic_disjoint.dat"};
 const Case kLarge = {"large.ent", "large.dat"};
+const Case kTof = {"realistic.ent", "tof.dat"};
 
 // Tables of a case as the program prepares them: entry file, data file, no
 // exclusion, collimation kernel.
@@ -102,10 +105,14 @@ void BM_SGZ_Disjoint_Reference(benchmark::State& s) { evaluate(s, kDisjoint, fal
 void BM_SGZ_Disjoint_Fast(benchmark::State& s) { evaluate(s, kDisjoint, true); }
 void BM_SGZ_Large_Reference(benchmark::State& s) { evaluate(s, kLarge, false); }
 void BM_SGZ_Large_Fast(benchmark::State& s) { evaluate(s, kLarge, true); }
+void BM_SGZ_Tof_Reference(benchmark::State& s) { evaluate(s, kTof, false); }
+void BM_SGZ_Tof_Fast(benchmark::State& s) { evaluate(s, kTof, true); }
 void BM_Fit_Realistic_Reference(benchmark::State& s) { fit(s, kRealistic, false); }
 void BM_Fit_Realistic_Fast(benchmark::State& s) { fit(s, kRealistic, true); }
 void BM_Fit_Disjoint_Fast(benchmark::State& s) { fit(s, kDisjoint, true); }
 void BM_Fit_Large_Fast(benchmark::State& s) { fit(s, kLarge, true); }
+void BM_Fit_Tof_Reference(benchmark::State& s) { fit(s, kTof, false); }
+void BM_Fit_Tof_Fast(benchmark::State& s) { fit(s, kTof, true); }
 
 BENCHMARK(BM_SGZ_Realistic_Reference)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SGZ_Realistic_Fast)->Unit(benchmark::kMillisecond)->Iterations(20);
@@ -113,10 +120,14 @@ BENCHMARK(BM_SGZ_Disjoint_Reference)->Unit(benchmark::kMillisecond)->Iterations(
 BENCHMARK(BM_SGZ_Disjoint_Fast)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_SGZ_Large_Reference)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_SGZ_Large_Fast)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SGZ_Tof_Reference)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SGZ_Tof_Fast)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_Fit_Realistic_Reference)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_Fit_Realistic_Fast)->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_Fit_Disjoint_Fast)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_Fit_Large_Fast)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_Fit_Tof_Reference)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_Fit_Tof_Fast)->Unit(benchmark::kSecond)->Iterations(3);
 
 // MCONV on a random well-conditioned positive-definite matrix of order n.
 void mconv_bench(benchmark::State& state, void (*inverse)(FitState&, int)) {
