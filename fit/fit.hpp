@@ -16,7 +16,17 @@
 namespace tessaline {
 
 using PackedMatrix = Table<double, kMaxPacked>;
-class ParallelSGZ;
+struct FitState;
+
+// A faster evaluation of what SGZ adds to S, G and Z, with the same bits: the
+// cached, parallel one of the program (ParallelSGZ), or one over several data
+// sets fitted together.  SGZ hands its work to it when FitState::fast is set.
+class FastSGZ {
+ public:
+  virtual ~FastSGZ() = default;
+  // Adds to S, fs.G and fs.Z exactly what the straightforward SGZ would add.
+  virtual void SGZ(Tables& t, FitState& fs, int NPAR, double& S) = 0;
+};
 
 // Signature of the model function FUNCT.
 using ModelFunction = double (*)(const Tables& t, const ParamVector& PARAM, ModelWork& w,
@@ -50,7 +60,7 @@ struct FitState {
 
   // The fast evaluation of S, G and Z (same bits as the straightforward one);
   // SGZ uses it when set.  Owned by the caller.
-  ParallelSGZ* fast = nullptr;
+  FastSGZ* fast = nullptr;
 };
 
 inline std::unique_ptr<FitState> make_fit_state() { return std::make_unique<FitState>(); }
@@ -96,6 +106,15 @@ void mconv_reference(FitState& fs, int n);
 // factor by which the step is to be shrunk (0.25 <= RED < 0.59, and 0.25 for an
 // objective that is not finite).  SFLOOR is 1e-36*|S|.
 bool trial_accepted(double S, double SPREV, double SPRED, double SFLOOR, double& RED);
+
+// The program's settings of LSQFIT: at most one step reduction before a step is
+// accepted anyway, two calm iterations to stop, 200 iterations, tolerance 0.1
+// of an error per iteration, every iteration printed.
+inline constexpr int kProgramMAXRED = 1;
+inline constexpr int kProgramNCALM = 2;
+inline constexpr int kProgramMAXITER = 200;
+inline constexpr double kProgramTOL = 0.1;
+inline constexpr int kProgramPRTFREQ = 1;
 
 // The whole fit.  Inputs by value, outputs by reference.
 void LSQFIT(Tables& t, FitState& fs, Monitor& monitor, double& S, int NPAR, int MAXRED, int NCALM,

@@ -34,12 +34,12 @@
 
 namespace tessaline {
 
-class ParallelSGZ {
+class ParallelSGZ : public FastSGZ {
  public:
   // Sets up for the run's tables (layers, kernel, points); threads = 0 takes
   // every hardware thread.
   explicit ParallelSGZ(const Tables& t, int threads = 0);
-  ~ParallelSGZ();
+  ~ParallelSGZ() override;
   ParallelSGZ(const ParallelSGZ&) = delete;
   ParallelSGZ& operator=(const ParallelSGZ&) = delete;
 
@@ -47,7 +47,7 @@ class ParallelSGZ {
 
   // Adds to S, fs.G and fs.Z exactly what SGZ adds.  t holds the points and
   // the free parameters (STEPLIM > 0) of the constructor's tables.
-  void SGZ(Tables& t, FitState& fs, int NPAR, double& S);
+  void SGZ(Tables& t, FitState& fs, int NPAR, double& S) override;
 
  private:
   struct Worker {
