@@ -71,22 +71,26 @@ CurveValues curve_values(const Tables& t) {
   return c;
 }
 
-void write_curve_files(const CurveValues& c, textio::OutStream& console) {
+void write_curve_files(const CurveValues& c, textio::OutStream& console, std::string_view prefix) {
   for (int j = 1; j <= 4; ++j) {
     textio::OutStream file;
-    file.create(std::string(file_name(OUTNAM(j))));
+    file.create(output_path(j, prefix));
     for (int k = 1; k <= CurveValues::kPoints; ++k)
       file.write_free({c.angle(k), c.value[j - 1](k)});
     file.close();
   }
 
-  console.write(textio::Record().A("Fit results are in file   : ").A(OUTNAM(5)));
-  console.write(textio::Record().A("Fit functions are in files: ").A(OUTNAM(1)));
-  for (int j = 2; j <= 4; ++j) console.write(textio::Record().X(28).A(OUTNAM(j)));
+  // The program's own names keep their padding to 16 characters.
+  const auto name = [prefix](int i) {
+    return prefix.empty() ? std::string(OUTNAM(i)) : output_path(i, prefix);
+  };
+  console.write(textio::Record().A("Fit results are in file   : ").A(name(5)));
+  console.write(textio::Record().A("Fit functions are in files: ").A(name(1)));
+  for (int j = 2; j <= 4; ++j) console.write(textio::Record().X(28).A(name(j)));
 }
 
-void write_curve_files(const Tables& t, textio::OutStream& console) {
-  write_curve_files(curve_values(t), console);
+void write_curve_files(const Tables& t, textio::OutStream& console, std::string_view prefix) {
+  write_curve_files(curve_values(t), console, prefix);
 }
 
 }  // namespace tessaline

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 #include <string_view>
 
 #include "fit/fit.hpp"
@@ -74,10 +75,19 @@ class IterationMonitor : public Monitor {
   int counter_ = 0;
 };
 
-// Creates (or replaces) the results file "VreloBag.dat" on `results` and writes
-// its head: title, collimation summary, and, when they apply, the two exclusion
-// counts and the angle-zero correction.  Nothing goes to the console.
-void write_results_head(textio::OutStream& results, const Tables& t);
+// The path of output file i (OUTNAM(i) without its blanks) with `prefix` in
+// front: the program's own names for an empty prefix; a tool that writes the
+// files of several fits gives each its prefix ("100mT_", "scan/best_").
+inline std::string output_path(int i, std::string_view prefix = {}) {
+  return std::string(prefix) + std::string(file_name(OUTNAM(i)));
+}
+
+// Creates (or replaces) the results file "VreloBag.dat" (with `prefix`) on
+// `results` and writes its head: title, collimation summary, and, when they
+// apply, the two exclusion counts and the angle-zero correction.  Nothing goes
+// to the console.
+void write_results_head(textio::OutStream& results, const Tables& t,
+                        std::string_view prefix = {});
 
 // A line of 73 percent signs to the console and to the results file, which is
 // then closed.
@@ -96,11 +106,13 @@ struct CurveValues {
 // The curve values for the parameters now in PARAM.
 CurveValues curve_values(const Tables& t);
 
-// Writes the model-curve files of the four channels, one line of angle and value
-// per grid point; then names the output files on the console.
-void write_curve_files(const CurveValues& c, textio::OutStream& console);
+// Writes the model-curve files of the four channels (with `prefix`), one line of
+// angle and value per grid point; then names the output files on the console.
+void write_curve_files(const CurveValues& c, textio::OutStream& console,
+                       std::string_view prefix = {});
 
 // The curve files of the parameters now in PARAM: curve_values, then the writer.
-void write_curve_files(const Tables& t, textio::OutStream& console);
+void write_curve_files(const Tables& t, textio::OutStream& console,
+                       std::string_view prefix = {});
 
 }  // namespace tessaline

@@ -8,8 +8,8 @@
 
 namespace tessaline {
 
-void write_results_head(textio::OutStream& results, const Tables& t) {
-  results.create(std::string(file_name(OUTNAM(5))));
+void write_results_head(textio::OutStream& results, const Tables& t, std::string_view prefix) {
+  results.create(output_path(5, prefix));
   results.write(textio::Record().A("Tessaline results:", 22));
 
   // Half-width of the collimation kernel in units of sigma.  A kernel reduced to

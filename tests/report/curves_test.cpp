@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,28 @@ TEST_F(CurvesTest, ConsoleNamesTheResultsFileAndTheFourCurveFiles) {
                                          "                            VreloFunctUD.dat",
                                          "                            VreloFunctDU.dat"};
   EXPECT_EQ(read_lines("console.txt"), want);
+}
+
+// A tool that writes the files of several fits puts a prefix in front of every
+// name (and may name a directory): the same lines under the prefixed names,
+// which the console names without the program's padding.
+TEST_F(CurvesTest, APrefixGoesInFrontOfEveryName) {
+  invisible_film(1, 0.25);
+  t->theta_last = 0.04;
+  std::filesystem::create_directory("sub");
+  write_curve_files(*t, console, "sub/set_a_");
+  write();
+  for (const char* f : kCurveFiles) {
+    EXPECT_EQ(read_lines(std::string("sub/set_a_") + f), read_lines(f)) << f;
+  }
+  textio::OutStream results;
+  write_results_head(results, *t, "sub/set_a_");
+  results.close();
+  EXPECT_FALSE(read_lines("sub/set_a_VreloBag.dat").empty());
+  const std::vector<std::string> lines = read_lines("console.txt");
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[0], "Fit results are in file   : sub/set_a_VreloBag.dat");
+  EXPECT_EQ(lines[4], "                            sub/set_a_VreloFunctDU.dat");
 }
 
 }  // namespace
