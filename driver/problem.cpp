@@ -33,8 +33,8 @@ std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
     throw ProblemError("the numbers of points to drop must not be negative");
   }
   if (!drop_points(*t, files.first, files.last)) {
-    throw ProblemError(where("dropping the first " + std::to_string(files.first) + " and the last " +
-                             std::to_string(files.last) +
+    throw ProblemError(where("dropping the first " + std::to_string(files.first) +
+                             " and the last " + std::to_string(files.last) +
                              " points of every channel would leave a channel without a point"));
   }
   build_collimation(*t);
@@ -47,8 +47,8 @@ FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, int threads
   fs.fast = &fast;
   FitResult r;
   try {
-    LSQFIT(t, fs, monitor, r.S, t.NPAR, kProgramMAXRED, kProgramNCALM, kProgramMAXITER,
-           kProgramTOL, r.STEPERR, r.STEPSCALE, kProgramPRTFREQ, r.IEXIT);
+    LSQFIT(t, fs, monitor, r.S, t.NPAR, kProgramMAXRED, kProgramNCALM, kProgramMAXITER, kProgramTOL,
+           r.STEPERR, r.STEPSCALE, kProgramPRTFREQ, r.IEXIT);
   } catch (...) {
     fs.fast = before;
     throw;

@@ -86,8 +86,7 @@ inline std::string output_path(int i, std::string_view prefix = {}) {
 // `results` and writes its head: title, collimation summary, and, when they
 // apply, the two exclusion counts and the angle-zero correction.  Nothing goes
 // to the console.
-void write_results_head(textio::OutStream& results, const Tables& t,
-                        std::string_view prefix = {});
+void write_results_head(textio::OutStream& results, const Tables& t, std::string_view prefix = {});
 
 // A line of 73 percent signs to the console and to the results file, which is
 // then closed.
@@ -112,7 +111,6 @@ void write_curve_files(const CurveValues& c, textio::OutStream& console,
                        std::string_view prefix = {});
 
 // The curve files of the parameters now in PARAM: curve_values, then the writer.
-void write_curve_files(const Tables& t, textio::OutStream& console,
-                       std::string_view prefix = {});
+void write_curve_files(const Tables& t, textio::OutStream& console, std::string_view prefix = {});
 
 }  // namespace tessaline

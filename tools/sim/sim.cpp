@@ -143,8 +143,7 @@ int main(int argc, char** argv) {
     return kExitTextError;
   }
   if (t->point_list) {
-    std::printf("tessaline-sim: a point list of %d points written to %s\n", t->npoint,
-                out.c_str());
+    std::printf("tessaline-sim: a point list of %d points written to %s\n", t->npoint, out.c_str());
   } else {
     std::printf("tessaline-sim: %d points per channel written to %s\n", t->nn, out.c_str());
   }
