@@ -6,11 +6,7 @@
 // message and ends at once; an input-error dialogue waits for the Enter key
 // first; an error of the text layer is reported on standard error.  The tables
 // and the minimizer's state are allocated once, on the heap, for the whole run.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -115,29 +111,6 @@ int report_text_error(OutStream& console, const textio::TextError& e) {
 }
 
 }  // namespace
-
-void check_standard_streams() {
-  // A closed descriptor 0, 1 or 2 would be taken by the next file the program
-  // opens, so that its console lines or messages would land in an output file.
-  // Each is held by /dev/null instead; a closed standard output, where the whole
-  // transcript would be lost, ends the run.
-  bool output_closed = false;
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1) continue;
-    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (null >= 0 && null != fd) {
-      ::dup2(null, fd);
-      ::close(null);
-    }
-    if (fd == 1) output_closed = true;
-  }
-  // A closed pipe behind standard output is a write error to report, not a
-  // silent end by SIGPIPE.
-  std::signal(SIGPIPE, SIG_IGN);
-  if (output_closed) {
-    throw textio::TextError("standard output is closed; nothing the program prints could be seen");
-  }
-}
 
 int run(textio::InStream& keys, OutStream& console) {
   auto t = make_tables();
