@@ -9,12 +9,14 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "driver/driver.hpp"
 #include "driver/interruption.hpp"
 #include "fit/fit.hpp"
 #include "fit/parallel_sgz.hpp"
 #include "report/report.hpp"
+#include "textio/output_files.hpp"
 
 namespace tessaline {
 namespace {
@@ -24,6 +26,15 @@ using textio::Record;
 
 constexpr std::string::size_type kMaxFileName = 256;
 constexpr const char* kDots = "..................................................";
+
+// A file named at a prompt must not be one that this run replaces (the results
+// file) or removes (a curve file of an earlier run): refused before it is read.
+void refuse_own_output(const std::string& name, const char* role) {
+  std::vector<textio::NamedFile> outputs;
+  outputs.push_back({std::string(file_name(OUTNAM(5))), "results file"});
+  for (int j = 1; j <= 4; ++j) outputs.push_back({std::string(file_name(OUTNAM(j))), "model-curve file"});
+  textio::check_outputs({{name, role}}, outputs);
+}
 
 void write_press_enter(OutStream& console) {
   console.write_no_advance("Press <ENT> to exit ... ");
@@ -78,6 +89,7 @@ int run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
   std::string name;
   console.write_no_advance("Entry file? ");
   keys.read_text(name, kMaxFileName, "the name of the entry file (at most 256 characters)");
+  refuse_own_output(name, "entry file");
   console.write(kDots);
   read_entry_file(t, name, console);
   console.write(kDots);
@@ -86,6 +98,7 @@ int run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
   console.write_no_advance("File with experimental points? ");
   keys.read_text(name, kMaxFileName,
                  "the name of the file with experimental points (at most 256 characters)");
+  refuse_own_output(name, "data file");
   read_data_file(t, name, console);
 
   exclude_points(t, keys, console);
