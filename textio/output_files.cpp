@@ -26,24 +26,6 @@ std::string quote(const std::string& path) { return "\"" + path + "\""; }
 
 std::string reason(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
 
-// Holds SIGINT, SIGTERM, SIGHUP and SIGQUIT back for its lifetime: a signal
-// that comes meanwhile is delivered when it ends.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    ::sigemptyset(&set);
-    for (int sig : SignalHandlers::kSignals) ::sigaddset(&set, sig);
-    ::sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t old_;
-};
-
 // ---------------------------------------------------------------- registry
 
 // Names to remove on a signal.  Filled and emptied only while the signals are
@@ -135,6 +117,15 @@ SignalHandlers::~SignalHandlers() {
     if (installed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
   }
 }
+
+SignalsHeld::SignalsHeld() {
+  sigset_t set;
+  ::sigemptyset(&set);
+  for (int sig : SignalHandlers::kSignals) ::sigaddset(&set, sig);
+  ::sigprocmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsHeld::~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
 
 // ---------------------------------------------------------------- names
 

@@ -126,6 +126,21 @@ class SignalHandlers {
   bool installed_[kCount] = {};
 };
 
+// Holds SIGINT, SIGTERM, SIGHUP and SIGQUIT back for its lifetime; a signal
+// that comes meanwhile is delivered when it ends.  For the steps that must
+// not be separated by a handler: a temporary name made and registered, a
+// child process started and registered.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
 // A file or an empty folder removed when SIGINT, SIGTERM, SIGHUP or SIGQUIT ends
 // the process while the object lives; the object itself removes nothing.  The
 // handler is installed while any such object lives (a signal that the process

@@ -63,11 +63,17 @@ class TempDir {
     const char* base = std::getenv("TMPDIR");
     std::string templ =
         fs::absolute(base && *base ? base : "/tmp").string() + "/tessaline-plot.XXXXXX";
+    tessaline::textio::SignalsHeld held;  // known to the handler from the moment it exists
     if (mkdtemp(templ.data()) == nullptr) {
       throw PlotError("cannot create a temporary directory " + templ + ": " + std::strerror(errno));
     }
     path_ = templ;
-    guards_.push_back(std::make_unique<RemoveOnSignal>(path_, RemoveOnSignal::Kind::kFolder));
+    try {
+      guards_.push_back(std::make_unique<RemoveOnSignal>(path_, RemoveOnSignal::Kind::kFolder));
+    } catch (...) {
+      rmdir(path_.c_str());
+      throw;
+    }
   }
   ~TempDir() {
     std::error_code ec;
@@ -122,14 +128,27 @@ void run_gnuplot(const std::string& dir, const std::string& script) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  // gnuplot starts with no signal held, while this tool holds them until it
+  // knows gnuplot's process, so that a handler never misses it.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int err = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  int err = 0;
+  {
+    tessaline::textio::SignalsHeld held;
+    err = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv, envp.data());
+    if (err == 0) tessaline::textio::end_child_on_signal(pid);
+  }
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (err != 0) {
     throw PlotError("cannot run " + program + ": " + std::strerror(err) +
                     " (install gnuplot, e.g. the Debian package gnuplot-nox)");
   }
-  tessaline::textio::end_child_on_signal(pid);
   int status = 0;
   int waited = 0;
   while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
