@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -244,37 +245,48 @@ bool is_character_device(const std::string& path) {
 
 TEST(StagedFiles, DevicesAndFifosAreWrittenInPlaceAndStayWhatTheyAre) {
   ScratchDir dir;
-  // A FIFO with a reader gets the content, and stays a FIFO.
+  // A FIFO that no process reads is refused at once, not waited on.
+  ASSERT_EQ(::mkfifo(dir.file("lonely").c_str(), 0600), 0);
+  try {
+    replace_file(dir.file("lonely"), "nobody\n");
+    ADD_FAILURE() << "no error";
+  } catch (const TextError& e) {
+    EXPECT_NE(std::string(e.what()).find("no process reads this FIFO"), std::string::npos)
+        << e.what();
+  }
+  // A FIFO with a reader gets the content, and stays a FIFO.  The reader waits
+  // at most 10 s, so that a fault cannot leave it blocked.
   ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  const int fd = ::open(dir.file("pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
   std::string received;
   std::thread reader([&] {
-    const int fd = ::open(dir.file("pipe").c_str(), O_RDONLY);
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) received.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
-  });
-  // The reader opens in its own time; a FIFO without one is refused, not waited on.
-  bool staged = false;
-  for (int tries = 0; tries < 2000 && !staged; ++tries) {
-    try {
-      StagedFiles files;
-      files.stage(dir.file("pipe"), "through the pipe\n");
-      files.commit();
-      staged = true;
-    } catch (const TextError& e) {
-      ASSERT_NE(std::string(e.what()).find("no process reads this FIFO"), std::string::npos)
-          << e.what();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      struct pollfd p {
+        fd, POLLIN, 0
+      };
+      if (::poll(&p, 1, 50) <= 0) continue;
+      char buf[256];
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n <= 0) break;  // the writer has closed it
+      received.append(buf, static_cast<std::size_t>(n));
     }
+  });
+  try {
+    replace_file(dir.file("pipe"), "through the pipe\n");
+  } catch (const TextError& e) {
+    ADD_FAILURE() << e.what();
   }
   reader.join();
-  EXPECT_TRUE(staged);
+  ::close(fd);
   EXPECT_EQ(received, "through the pipe\n");
-  struct stat st {};
-  ASSERT_EQ(::lstat(dir.file("pipe").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISFIFO(st.st_mode));
-  EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"pipe"});
+  for (const char* name : {"lonely", "pipe"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file(name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << name;
+  }
+  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"lonely", "pipe"}));
 
   if (!make_device(dir, "null", 3) || !make_device(dir, "full", 7)) {
     GTEST_SKIP() << "device nodes cannot be made here (not root)";
@@ -295,7 +307,8 @@ TEST(StagedFiles, DevicesAndFifosAreWrittenInPlaceAndStayWhatTheyAre) {
   }
   EXPECT_TRUE(is_character_device(dir.file("full")));
   EXPECT_EQ(dir.read("a.dat"), "old a\n");
-  EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"a.dat", "full", "null", "pipe"}));
+  EXPECT_EQ(listing(dir.path()),
+            (std::vector<std::string>{"a.dat", "full", "lonely", "null", "pipe"}));
 }
 
 // ---------------------------------------------------------------- signals
