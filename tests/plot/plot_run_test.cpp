@@ -300,7 +300,7 @@ TEST_F(PlotRun, WithoutAResultsFileTheDataAloneOrWithTheStartValues) {
       << r.out;
   std::string svg = read_all(dir_ / "start.svg");
   EXPECT_NE(svg.find("start values of pts.ent, before a fit"), std::string::npos);
-  EXPECT_NE(svg.find("start model"), std::string::npos);
+  EXPECT_NE(svg.find("<text>start model</text>"), std::string::npos);  // the curves' legend
   r = run("pts.dat --out alone.svg");
   ASSERT_EQ(r.status, 0) << r.err;
   svg = read_all(dir_ / "alone.svg");
