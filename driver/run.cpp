@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "driver/driver.hpp"
 #include "driver/interruption.hpp"
@@ -30,10 +29,7 @@ constexpr const char* kDots = ".................................................
 // A file named at a prompt must not be one that this run replaces (the results
 // file) or removes (a curve file of an earlier run): refused before it is read.
 void refuse_own_output(const std::string& name, const char* role) {
-  std::vector<textio::NamedFile> outputs;
-  outputs.push_back({std::string(file_name(OUTNAM(5))), "results file"});
-  for (int j = 1; j <= 4; ++j) outputs.push_back({std::string(file_name(OUTNAM(j))), "model-curve file"});
-  textio::check_outputs({{name, role}}, outputs);
+  textio::check_outputs({{name, role}}, output_files());
 }
 
 void write_press_enter(OutStream& console) {

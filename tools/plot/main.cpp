@@ -194,16 +194,6 @@ std::string profile_source(const std::string& entry, const tessaline::ResultsBlo
   return std::string(kResultsFile) + ", iteration " + std::to_string(block->iteration);
 }
 
-// The files of a fit in the working directory: the results file, then the
-// four curve files.
-std::vector<tessaline::textio::NamedFile> fit_files() {
-  std::vector<tessaline::textio::NamedFile> files{{std::string(kResultsFile), "results file"}};
-  for (int c = 1; c <= kChannels; ++c) {
-    files.push_back({std::string(tessaline::file_name(tessaline::OUTNAM(c))), "model-curve file"});
-  }
-  return files;
-}
-
 const char* extension(Format f) {
   switch (f) {
     case Format::svg:
@@ -220,7 +210,7 @@ const char* extension(Format f) {
 // directory has a results file, else of the entry file.
 int write_profile_table(const Options& o, bool fitted) {
   std::vector<tessaline::textio::NamedFile> inputs{{*o.entry_file, "entry file"}};
-  if (fitted) inputs.push_back(fit_files().front());
+  if (fitted) inputs.push_back(tessaline::output_files().front());
   tessaline::textio::check_outputs(inputs, {{*o.profile_table, "profile table"}});
   std::optional<tessaline::ResultsFile> results;
   if (fitted) results = tessaline::read_results_file(std::string(kResultsFile));
@@ -228,8 +218,7 @@ int write_profile_table(const Options& o, bool fitted) {
   const auto t = fitted_model(*o.entry_file, block);
   const auto profile = tessaline::depth_profile(tessaline::profile_media(*t, t->PARAM));
   tessaline::textio::StagedFiles table;
-  table.stage(*o.profile_table,
-              profile_table_text(profile, profile_source(*o.entry_file, block)));
+  table.stage(*o.profile_table, profile_table_text(profile, profile_source(*o.entry_file, block)));
   table.commit();
   std::cout << "tessaline-plot: depth profile (" << profile_source(*o.entry_file, block)
             << ") written to " << *o.profile_table << "\n";
@@ -245,7 +234,7 @@ int run(const Options& o) {
   std::vector<tessaline::textio::NamedFile> inputs{{o.data_file, "data file"}};
   if (o.entry_file) inputs.push_back({*o.entry_file, "entry file"});
   if (fitted) {
-    for (auto& f : fit_files()) inputs.push_back(f);
+    for (auto& f : tessaline::output_files()) inputs.push_back(f);
   }
   tessaline::textio::check_outputs(inputs, {{o.out, "picture"}});
   const Format format = output_format(o);
