@@ -6,81 +6,49 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "report/report.hpp"
+#include "tests/driver/in_child.hpp"
 #include "tests/driver/scratch.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline {
 namespace {
 
+using testing::handler_of;
+using testing::in_child;
 using testing::ScratchDir;
 
 const char* const kCurves[] = {"VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat",
                                "VreloFunctDU.dat"};
 
-// The wait status of a child, which is killed if it has not ended in 30 s.
-int wait_child(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return status;
-}
-
-// Runs `body` in a child in `dir`, its standard error in err.txt there; the
-// child should end by a signal.
-template <class F>
-int in_child(const ScratchDir& dir, F body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(126);
-    if (std::freopen("err.txt", "w", stderr) == nullptr) ::_exit(126);
-    body();
-    ::_exit(0);  // the signal did not end the child
-  }
-  return wait_child(pid);
-}
-
-void (*handler_of(int sig))(int) {
-  struct sigaction now {};
-  ::sigaction(sig, nullptr, &now);
-  return now.sa_handler;
-}
-
 TEST(OutputGuard, OldCurveFilesGoAtOnceAndNoHandlerOutlivesTheGuard) {
   ScratchDir dir;
   for (const char* f : kCurves) dir.write(f, " 0.1 0.2\n");
-  const int status = in_child(dir, [] {
-    std::signal(SIGHUP, SIG_IGN);  // as under nohup
-    {
-      OutputGuard guard;
-      for (const char* f : kCurves) {
-        if (::access(f, F_OK) == 0) ::_exit(1);  // an old curve file survived
-      }
-      if (handler_of(SIGINT) == SIG_DFL || handler_of(SIGTERM) == SIG_DFL) ::_exit(2);
-      if (handler_of(SIGHUP) != SIG_IGN) ::_exit(3);  // an ignored signal must stay ignored
-    }
-    for (int sig : {SIGINT, SIGTERM, SIGQUIT}) {
-      if (handler_of(sig) != SIG_DFL) ::_exit(4);  // a handler outlived the guard
-    }
-    if (handler_of(SIGHUP) != SIG_IGN) ::_exit(5);
-    ::_exit(0);
-  });
+  const int status = in_child(
+      dir,
+      [] {
+        std::signal(SIGHUP, SIG_IGN);  // as under nohup
+        {
+          OutputGuard guard;
+          for (const char* f : kCurves) {
+            if (::access(f, F_OK) == 0) ::_exit(1);  // an old curve file survived
+          }
+          if (handler_of(SIGINT) == SIG_DFL || handler_of(SIGTERM) == SIG_DFL) ::_exit(2);
+          if (handler_of(SIGHUP) != SIG_IGN) ::_exit(3);  // an ignored signal must stay ignored
+        }
+        for (int sig : {SIGINT, SIGTERM, SIGQUIT}) {
+          if (handler_of(sig) != SIG_DFL) ::_exit(4);  // a handler outlived the guard
+        }
+        if (handler_of(SIGHUP) != SIG_IGN) ::_exit(5);
+        ::_exit(0);
+      },
+      "err.txt");
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0)
       << "1: old curve file kept, 2: no handler, 3/5: ignored signal handled, 4: handler left";
@@ -88,16 +56,19 @@ TEST(OutputGuard, OldCurveFilesGoAtOnceAndNoHandlerOutlivesTheGuard) {
 
 TEST(OutputGuard, ASignalDuringTheFitEndsTheResultsFileWithANote) {
   ScratchDir dir;
-  const int status = in_child(dir, [] {
-    OutputGuard guard;
-    textio::OutStream results;
-    results.create("VreloBag.dat");
-    results.write("    Tessaline results:");
-    results.write("   0 iterate");
-    results.write_no_advance("   1 ite");  // a line cut by the signal never reaches the file
-    guard.fitting(results.fd());
-    std::raise(SIGTERM);
-  });
+  const int status = in_child(
+      dir,
+      [] {
+        OutputGuard guard;
+        textio::OutStream results;
+        results.create("VreloBag.dat");
+        results.write("    Tessaline results:");
+        results.write("   0 iterate");
+        results.write_no_advance("   1 ite");  // a line cut by the signal never reaches the file
+        guard.fitting(results.fd());
+        std::raise(SIGTERM);
+      },
+      "err.txt");
   ASSERT_TRUE(WIFSIGNALED(status)) << "the child was not ended by the signal";
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
   EXPECT_EQ(dir.read("VreloBag.dat"),
@@ -115,16 +86,19 @@ TEST(OutputGuard, ASignalWhileTheCurveFilesAreWrittenRemovesThem) {
   ScratchDir dir;
   const std::string complete = "    Tessaline results:\n" + std::string(73, '%') + "\n";
   dir.write("VreloBag.dat", complete);
-  const int status = in_child(dir, [] {
-    OutputGuard guard;
-    guard.writing_curves();
-    for (const char* f : {kCurves[0], kCurves[1]}) {
-      textio::OutStream curve;
-      curve.create(f);
-      curve.write(" 0.1 0.2");
-    }
-    std::raise(SIGHUP);
-  });
+  const int status = in_child(
+      dir,
+      [] {
+        OutputGuard guard;
+        guard.writing_curves();
+        for (const char* f : {kCurves[0], kCurves[1]}) {
+          textio::OutStream curve;
+          curve.create(f);
+          curve.write(" 0.1 0.2");
+        }
+        std::raise(SIGHUP);
+      },
+      "err.txt");
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGHUP);
   for (const char* f : kCurves) EXPECT_FALSE(dir.exists(f)) << f;

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/driver/in_child.hpp"
 #include "tests/driver/scratch.hpp"
 #include "textio/textio.hpp"
 
@@ -29,6 +30,8 @@ namespace tessaline::textio {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::handler_of;
+using testing::in_child;
 using testing::ScratchDir;
 
 std::string error_of(const std::vector<NamedFile>& in, const std::vector<NamedFile>& out) {
@@ -48,39 +51,6 @@ std::vector<std::string> listing(const fs::path& dir) {
   return names;
 }
 
-// The wait status of a child, which is killed if it has not ended in 30 s.
-int wait_child(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) != pid) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return status;
-}
-
-// Runs `body` in a child working in `dir`; returns its wait status.
-template <class F>
-int in_child(const ScratchDir& dir, F body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(126);
-    body();
-    ::_exit(0);
-  }
-  return wait_child(pid);
-}
-
-void (*handler_of(int sig))(int) {
-  struct sigaction now {};
-  ::sigaction(sig, nullptr, &now);
-  return now.sa_handler;
-}
-
 // ---------------------------------------------------------------- names
 
 TEST(CheckOutputs, AnOutputThatIsAnInputIsRefusedHoweverItIsNamed) {
@@ -90,8 +60,8 @@ TEST(CheckOutputs, AnOutputThatIsAnInputIsRefusedHoweverItIsNamed) {
   fs::create_symlink("in.dat", dir.path() / "soft");
   fs::create_hard_link(dir.path() / "in.dat", dir.path() / "hard");
   const std::string in = dir.file("in.dat");
-  for (const std::string& out : {in, dir.file("soft"), dir.file("hard"), dir.file("sub/../in.dat"),
-                                 dir.file("./in.dat")}) {
+  for (const std::string& out :
+       {in, dir.file("soft"), dir.file("hard"), dir.file("sub/../in.dat"), dir.file("./in.dat")}) {
     SCOPED_TRACE(out);
     EXPECT_EQ(error_of({{"a.ent", "entry file"}, {in, "data file"}}, {{out, "picture"}}),
               "the picture to write, \"" + out + "\", is the same file as the data file \"" + in +
@@ -302,8 +272,7 @@ TEST(StagedFiles, DevicesAndFifosAreWrittenInPlaceAndStayWhatTheyAre) {
     files.commit();
     ADD_FAILURE() << "no error";
   } catch (const TextError& e) {
-    EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos)
-        << e.what();
+    EXPECT_NE(std::string(e.what()).find("No space left on device"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(is_character_device(dir.file("full")));
   EXPECT_EQ(dir.read("a.dat"), "old a\n");
