@@ -534,9 +534,9 @@ TEST(Reliability, AnInterruptedFitLeavesOutputsThatSayItDidNotFinish) {
   testing::Child run(dir, TESSALINE_EXE, {}, "answers.txt", "out.txt", "err.txt");
   ASSERT_TRUE(run.started());
   // Interrupt once the first block is in the results file.
-  ASSERT_TRUE(run.wait_until(
-      [&] { return dir.read("VreloBag.dat").find("hi_sq.norm") != std::string::npos; }))
-      << "no first block";
+  ASSERT_TRUE(run.wait_until([&] {
+    return dir.read("VreloBag.dat").find("hi_sq.norm") != std::string::npos;
+  })) << "no first block";
   // The curve files of the earlier run went as soon as the output phase began:
   // until this run has written its own, none may pass for them.
   for (const auto& f : kCurveFiles) EXPECT_FALSE(dir.exists(f)) << f << " during the fit";
@@ -567,7 +567,8 @@ TEST(Reliability, ASignalAtTheFinalKeyWaitLeavesTheFinishedOutputs) {
   testing::Child run(dir, TESSALINE_EXE, {}, "", "", "err.txt");
   ASSERT_TRUE(run.started());
   run.write_input("small.ent\npoints.dat\n0\n0\n");  // the input stays open at the wait
-  ASSERT_NE(run.read_until(kPressEnter).find(kPressEnter), std::string::npos) << dir.read("err.txt");
+  ASSERT_NE(run.read_until(kPressEnter).find(kPressEnter), std::string::npos)
+      << dir.read("err.txt");
   run.signal(SIGINT);
   const int status = run.wait();
   ASSERT_TRUE(WIFSIGNALED(status));
@@ -616,12 +617,15 @@ TEST(Reliability, AnInputThatIsAnOutputOfTheRunIsRefused) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"VreloBag.dat\n", "the results file to write, \"VreloBag.dat\", is the same file as the "
-                         "entry file \"VreloBag.dat\""},
-      {"link.ent\n", "the results file to write, \"VreloBag.dat\", is the same file as the "
-                     "entry file \"link.ent\""},
-      {"small.ent\nVreloFunctDU.dat\n", "the model-curve file to write, \"VreloFunctDU.dat\", "
-                                         "is the same file as the data file \"VreloFunctDU.dat\""},
+      {"VreloBag.dat\n",
+       "the results file to write, \"VreloBag.dat\", is the same file as the "
+       "entry file \"VreloBag.dat\""},
+      {"link.ent\n",
+       "the results file to write, \"VreloBag.dat\", is the same file as the "
+       "entry file \"link.ent\""},
+      {"small.ent\nVreloFunctDU.dat\n",
+       "the model-curve file to write, \"VreloFunctDU.dat\", "
+       "is the same file as the data file \"VreloFunctDU.dat\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answers);

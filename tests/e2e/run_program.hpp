@@ -78,7 +78,7 @@ class Child {
       ::sigemptyset(&none);
       ::sigprocmask(SIG_SETMASK, &none, nullptr);
       for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXFSZ}) ::signal(sig, SIG_DFL);
-      const struct rlimit limit {kMaxFileBytes, kMaxFileBytes};
+      const struct rlimit limit { kMaxFileBytes, kMaxFileBytes };
       ::setrlimit(RLIMIT_FSIZE, &limit);
       if (::chdir(where.c_str()) != 0) ::_exit(126);
       const auto redirect = [](int fd, const std::string& name, int flags) {

@@ -44,7 +44,7 @@ std::map<std::string, std::string> snapshot(const ScratchDir& dir) {
   for (const auto& e : fs::directory_iterator(dir.path())) {
     const std::string name = e.path().filename().string();
     if (name == "answers.txt" || name == "stdout.txt" || name == "stderr.txt") continue;
-    files[name] = fs::is_symlink(e.path()) ? "-> " + fs::read_symlink(e.path()).string()
+    files[name] = fs::is_symlink(e.path())        ? "-> " + fs::read_symlink(e.path()).string()
                   : fs::is_regular_file(e.path()) ? dir.read(name)
                                                   : std::string("(special)");
   }
@@ -88,19 +88,33 @@ TEST(ToolSafety, AnOutputThatNamesAnInputOrAnotherOutputIsRefusedAndNothingChang
        "the entry file to write, \"n101Gc1.reflB\", " + same + "reduced file"},
       {TESSALINE_IMPORT_EXE, with({"-o", "x", "--entry", "./x"}, kReduced), 1,
        "the data file \"x\" and the entry file \"./x\" to write are the same file"},
-      {TESSALINE_ENTRY_EXE, {"update", "film.ent", "VreloBag.dat", "-o", "VreloBag.dat"}, 1,
+      {TESSALINE_ENTRY_EXE,
+       {"update", "film.ent", "VreloBag.dat", "-o", "VreloBag.dat"},
+       1,
        "the new entry file to write, \"VreloBag.dat\", " + same + "results file"},
-      {TESSALINE_ENTRY_EXE, {"update", "film.ent", "VreloBag.dat", "-o", "film.ent"}, 1,
+      {TESSALINE_ENTRY_EXE,
+       {"update", "film.ent", "VreloBag.dat", "-o", "film.ent"},
+       1,
        "the new entry file to write, \"film.ent\", " + same + "entry file \"film.ent\""},
-      {TESSALINE_PLOT_EXE, {"film.dat", "--out", "film.dat", "--format", "png"}, 1,
+      {TESSALINE_PLOT_EXE,
+       {"film.dat", "--out", "film.dat", "--format", "png"},
+       1,
        "the picture to write, \"film.dat\", " + same + "data file \"film.dat\""},
-      {TESSALINE_PLOT_EXE, {"film.dat", "--out", "VreloBag.dat", "--format", "png"}, 1,
+      {TESSALINE_PLOT_EXE,
+       {"film.dat", "--out", "VreloBag.dat", "--format", "png"},
+       1,
        "the picture to write, \"VreloBag.dat\", " + same + "results file"},
-      {TESSALINE_PLOT_EXE, {"--entry", "film.ent", "--profile-table", "film.ent"}, 1,
+      {TESSALINE_PLOT_EXE,
+       {"--entry", "film.ent", "--profile-table", "film.ent"},
+       1,
        "the profile table to write, \"film.ent\", " + same + "entry file \"film.ent\""},
-      {TESSALINE_SIM_EXE, {"film.ent", "film.dat", "film.ent"}, 2,
+      {TESSALINE_SIM_EXE,
+       {"film.ent", "film.dat", "film.ent"},
+       2,
        "the new data file to write, \"film.ent\", " + same + "entry file \"film.ent\""},
-      {TESSALINE_SIM_EXE, {"film.ent", "film.dat", "film.dat"}, 2,
+      {TESSALINE_SIM_EXE,
+       {"film.ent", "film.dat", "film.dat"},
+       2,
        "the new data file to write, \"film.dat\", " + same + "data file \"film.dat\""},
   };
   for (const Case& c : cases) {
@@ -125,8 +139,8 @@ TEST(ToolSafety, TheImporterWritesBothFilesOrNeither) {
   const auto before = snapshot(dir);
   for (const std::string entry : {"no/such/dir/e.ent", "taken.ent"}) {
     SCOPED_TRACE(entry);
-    const Outcome o = run_in(dir, TESSALINE_IMPORT_EXE,
-                             with({"-o", "data.dat", "--entry", entry}, kReduced), "");
+    const Outcome o =
+        run_in(dir, TESSALINE_IMPORT_EXE, with({"-o", "data.dat", "--entry", entry}, kReduced), "");
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find(entry), std::string::npos) << o.err;
     EXPECT_EQ(o.out.find("written"), std::string::npos) << o.out;
@@ -166,8 +180,7 @@ TEST(ToolSafety, AStandardOutputThatFailsIsNotSuccess) {
     std::string not_written;  // a file the run must not have written, or ""
   };
   const std::vector<Case> cases = {
-      {TESSALINE_IMPORT_EXE, with({"-o", "new.dat", "--entry", "new.ent"}, kReduced), 1,
-       "new.dat"},
+      {TESSALINE_IMPORT_EXE, with({"-o", "new.dat", "--entry", "new.ent"}, kReduced), 1, "new.dat"},
       {TESSALINE_IMPORT_EXE, {"--help"}, 1, ""},
       {TESSALINE_ENTRY_EXE, {"show", "film.ent"}, 2, ""},
       {TESSALINE_ENTRY_EXE, {"--help"}, 1, ""},

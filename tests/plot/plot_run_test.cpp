@@ -292,11 +292,11 @@ TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
 TEST_F(PlotRun, WithoutAResultsFileTheDataAloneOrWithTheStartValues) {
   SKIP_WITHOUT_GNUPLOT();
   fs::remove(dir_ / "VreloBag.dat");
-  for (const char* c : {"UU", "DD", "UD", "DU"}) fs::remove(dir_ / (std::string("VreloFunct") + c + ".dat"));
+  for (const char* c : {"UU", "DD", "UD", "DU"})
+    fs::remove(dir_ / (std::string("VreloFunct") + c + ".dat"));
   Result r = run("pts.dat --entry pts.ent --out start.svg");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("start values of pts.ent; no results file VreloBag.dat"),
-            std::string::npos)
+  EXPECT_NE(r.out.find("start values of pts.ent; no results file VreloBag.dat"), std::string::npos)
       << r.out;
   std::string svg = read_all(dir_ / "start.svg");
   EXPECT_NE(svg.find("start values of pts.ent, before a fit"), std::string::npos);
@@ -318,9 +318,9 @@ TEST_F(PlotRun, NamesWithLineEndsRunNothingAndTheCLocaleGivesNoWarning) {
   const std::string hostile = "p\n!touch pwned1\nsystem('touch pwned2')\n`touch pwned3`";
   fs::rename(dir_ / "pts.dat", dir_ / (hostile + ".dat"));
   fs::rename(dir_ / "pts.ent", dir_ / (hostile + ".ent"));
-  const Result r = run_args({hostile + ".dat", "--entry", hostile + ".ent", "--out",
-                             hostile + ".svg"},
-                            "LC_ALL=C LANG=C");
+  const Result r =
+      run_args({hostile + ".dat", "--entry", hostile + ".ent", "--out", hostile + ".svg"},
+               "LC_ALL=C LANG=C");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   for (const char* p : {"pwned1", "pwned2", "pwned3"}) {

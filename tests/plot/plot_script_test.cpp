@@ -333,8 +333,7 @@ TEST(PlotPanels, RangesComeFromThePointsOfTheFitOnly) {
   // UU in the fit: 1/4 +/- 0.01, 1/9, 1/16, 1/25 and the model 0.5: decades 0.01 .. 1.
   EXPECT_EQ(range(uu, "yrange"), std::make_pair(0.01, 1.0));
   // Its residuals in the fit: 1, 1.5, 2: the least range, +/-4.
-  EXPECT_EQ(range(uu.substr(uu.find("unset title")), "yrange"),
-            std::make_pair(-4.0, 4.0));
+  EXPECT_EQ(range(uu.substr(uu.find("unset title")), "yrange"), std::make_pair(-4.0, 4.0));
   EXPECT_NE(uu.find("(R - fit) / error"), std::string::npos);
   // The angle axis ends 3 % beyond the last angle in the fit, 4 mrad.
   const auto x = range(job.script, "xrange");

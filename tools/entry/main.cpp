@@ -57,7 +57,7 @@ int update(const std::string& old_name, const std::string& results_name,
            const std::string& new_name) {
   try {
     textio::check_outputs({{old_name, "entry file"}, {results_name, "results file"}},
-                           {{new_name, "new entry file"}});
+                          {{new_name, "new entry file"}});
     const std::string old_text = read_entry_bytes(old_name);
     const ResultsFile results = read_results_file(results_name);
     const std::string note = unfinished_note(results, results_name);

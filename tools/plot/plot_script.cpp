@@ -568,8 +568,8 @@ PlotJob build_plot(const PlotInput& in, const std::string& output, Format format
        << "set ylabel 'SLD [1e-6 1/A^2]'\n"
        << "set key top right opaque box\n"
        << "plot " << gnuplot_quote(nuclear.file) << " using 1:2 " << nuclear.style
-       << " title 'nuclear Re{Nb}', \\\n     " << gnuplot_quote(magnetic.file)
-       << " using 1:2 " << magnetic.style << " title 'magnetic Np <cos(delta_gamma)>'\n"
+       << " title 'nuclear Re{Nb}', \\\n     " << gnuplot_quote(magnetic.file) << " using 1:2 "
+       << magnetic.style << " title 'magnetic Np <cos(delta_gamma)>'\n"
        << "set key noopaque nobox\nunset key\n";
     job.files.push_back({nuclear.file, nuclear.rows.str()});
     job.files.push_back({magnetic.file, magnetic.rows.str()});

@@ -68,8 +68,7 @@ std::string status_message(int status);
 // what is drawn, the start values of the entry file `start_model` or, when it
 // is empty, the measured points alone.
 std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile* fit,
-                                    std::optional<int> status,
-                                    const std::string& start_model = "");
+                                    std::optional<int> status, const std::string& start_model = "");
 
 struct PlotInput {
   std::string data_name;
@@ -77,7 +76,7 @@ struct PlotInput {
   std::array<Curve, kChannels> curves;  // the model; empty without one
   std::optional<ResultsFile> fit;       // empty before a fit
   std::string start_model;              // without a fit: the entry file of the curves
-  std::optional<double> wavelength;  // A
+  std::optional<double> wavelength;     // A
   int first = 0;
   int last = 0;
   std::optional<int> status;
