@@ -155,12 +155,6 @@ bool drop_points(Tables& t, int first, int last);
 // coll_sigma; a sigma of zero or below leaves one point at offset 0.
 void build_collimation(Tables& t);
 
-// Makes sure that standard input, output and error are open descriptors (a
-// closed one is held by /dev/null, so that no file the run opens takes its
-// place) and that a closed pipe is reported as a write error.  Throws TextError
-// when standard output was closed.  Called once, at program start.
-void check_standard_streams();
-
 // The whole run: prompts and answers on `keys` and `console`, errors of the text
 // layer on standard error.  Returns the exit status (kExitNormal, kExitStop,
 // kExitTextError or the status of a RunStop).

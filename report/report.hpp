@@ -11,10 +11,12 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fit/fit.hpp"
 #include "model/model.hpp"
 #include "tables/tables.hpp"
+#include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline {
@@ -35,6 +37,17 @@ constexpr std::string_view OUTNAM(int i) {
 constexpr std::string_view file_name(std::string_view padded) {
   const auto end = padded.find_last_not_of(' ');
   return end == std::string_view::npos ? std::string_view{} : padded.substr(0, end + 1);
+}
+
+// The output files of a run by their file names, with what they are, for the
+// checks on names (textio/output_files.hpp): the results file, then the curve
+// files of channel codes 1..4.
+inline std::vector<textio::NamedFile> output_files() {
+  std::vector<textio::NamedFile> files{{std::string(file_name(OUTNAM(5))), "results file"}};
+  for (int j = 1; j <= 4; ++j) {
+    files.push_back({std::string(file_name(OUTNAM(j))), "model-curve file"});
+  }
+  return files;
 }
 
 // Prints every iteration of the fit (or every PRTFREQ-th one, and the last) to

@@ -4,13 +4,15 @@
 //       NEW is OLD with every free value replaced by the value of the last
 //       complete block of the results file RESULTS, in the entry file's units,
 //       and every other byte of OLD kept.  NEW is written under a temporary name
-//       and renamed when complete.  Exit status: 0 written, 1 refused or an
-//       input that cannot be used, 2 bad command line.
+//       and renamed when complete; a NEW that is OLD or RESULTS is refused.
+//       Exit status: 0 written, 1 refused, an input that cannot be used or a
+//       standard output that fails, 2 bad command line.
 //
 //   tessaline-entry show ENTRY
 //       The parameters of ENTRY as the program reads them, then the checks the
 //       program makes before a fit.  Exit status as the program's for the same
-//       entry file: 0 ready, 1 a stop, 2 a file the text layer refuses.
+//       entry file: 0 ready, 1 a stop, 2 a file the text layer refuses or a
+//       standard output that fails.
 
 #include <cerrno>
 #include <cmath>
@@ -26,6 +28,7 @@
 #include "driver/entry_update.hpp"
 #include "model/model.hpp"
 #include "report/readers.hpp"
+#include "textio/output_files.hpp"
 
 namespace {
 
@@ -53,6 +56,8 @@ int fail(const std::string& message) {
 int update(const std::string& old_name, const std::string& results_name,
            const std::string& new_name) {
   try {
+    textio::check_outputs({{old_name, "entry file"}, {results_name, "results file"}},
+                          {{new_name, "new entry file"}});
     const std::string old_text = read_entry_bytes(old_name);
     const ResultsFile results = read_results_file(results_name);
     const std::string note = unfinished_note(results, results_name);
@@ -64,7 +69,7 @@ int update(const std::string& old_name, const std::string& results_name,
         "of %s\n",
         new_name.c_str(), u.replaced, old_name.c_str(), results.last.iteration,
         results_name.c_str());
-    return 0;
+    return textio::finish_standard_output("tessaline-entry", 0, 1);
   } catch (const std::exception& e) {
     return fail(update_failure_message(e, old_name, results_name));
   }
@@ -203,20 +208,30 @@ int show(const std::string& name) {
   return kExitNormal;
 }
 
+int show_checked(const std::string& name) {
+  return textio::finish_standard_output("tessaline-entry", show(name), kExitTextError);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    textio::check_standard_streams();
+  } catch (const textio::TextError& e) {
+    std::fprintf(stderr, "tessaline-entry: %s\n", e.what());
+    return !args.empty() && args[0] == "show" ? kExitTextError : 1;
+  }
   for (const auto& a : args) {
     if (a == "--help" || a == "-h") {
       std::printf("%s", kUsageText);
-      return 0;
+      return textio::finish_standard_output("tessaline-entry", 0, 1);
     }
   }
   if (args.empty()) return usage_error("no command given");
   if (args[0] == "show") {
     if (args.size() != 2) return usage_error("show takes one entry file");
-    return show(args[1]);
+    return show_checked(args[1]);
   }
   if (args[0] == "update") {
     std::vector<std::string> files;

@@ -221,6 +221,17 @@ LogRange log_range(const std::vector<DataPoint>& data, const Curve& model) {
   return r;
 }
 
+std::array<Curve, kChannels> model_curves(const Tables& t) {
+  const CurveValues v = curve_values(t);
+  std::array<Curve, kChannels> out;
+  for (int c = 0; c < kChannels; ++c) {
+    for (int k = 1; k <= CurveValues::kPoints; ++k) {
+      out[static_cast<std::size_t>(c)].push_back({v.angle(k), v.value[c](k)});
+    }
+  }
+  return out;
+}
+
 ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
                            const std::vector<bool>& excluded) {
   ChannelResiduals out;

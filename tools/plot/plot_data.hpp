@@ -101,6 +101,11 @@ struct Residual {
 };
 using ChannelResiduals = std::array<std::vector<Residual>, kChannels>;
 
+// The model of the parameters in t.PARAM on the grid of the program's curve
+// files (200 angles up to t.theta_last), the same values the program writes
+// there: the curves of the start values, before any fit.
+std::array<Curve, kChannels> model_curves(const Tables& t);
+
 // Residuals of every measured point for the parameters in t.PARAM; `t` holds the
 // model settings of the entry file with its collimation kernel built.
 // `excluded` is the mask of excluded_mask() for the channel length.
