@@ -110,14 +110,21 @@ std::string shift_decimal(std::string_view number, int shift) {
     }
   }
   if (point < 0) point = static_cast<int>(digits.size());
-  int exponent = 0;
+  // The exponent, held within +-kMaxExponent so that no sum below can
+  // overflow; a double never needs more than three digits.
+  constexpr long kMaxExponent = 100000;
+  long exponent = 0;
   if (i < s.size()) {
     std::size_t j = i;
     if (s[j] == 'E' || s[j] == 'e' || s[j] == 'D' || s[j] == 'd') ++j;
-    exponent = std::stoi(s.substr(j));
+    const bool negative = j < s.size() && s[j] == '-';
+    if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
+    for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
+      exponent = std::min(kMaxExponent, 10 * exponent + (s[j] - '0'));
+    if (negative) exponent = -exponent;
   }
   // value = 0.digits * 10^(point + exponent); leading zeros carry nothing.
-  int place = point + exponent + shift;
+  long place = point + exponent + shift;
   while (digits.size() > 1 && digits[0] == '0') {
     digits.erase(0, 1);
     --place;
@@ -125,7 +132,7 @@ std::string shift_decimal(std::string_view number, int shift) {
   if (digits.find_first_not_of('0') == std::string::npos) return "0.0";
   const int n = static_cast<int>(digits.size());
   if (place > 0 && place <= 15) {
-    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min(place, n)));
+    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min<long>(place, n)));
     if (place > n) whole.append(static_cast<std::size_t>(place - n), '0');
     const std::string frac = place < n ? digits.substr(static_cast<std::size_t>(place)) : "0";
     return sign + whole + "." + frac;
