@@ -296,6 +296,18 @@ TEST(WavelengthLists, EqualEndsAreOneWavelengthAndSwappedEndsARange) {
     EXPECT_FALSE(s.wavelength.has_value()) << list;
     EXPECT_EQ(s.wavelength_range, "4 to 5 A") << list;
   }
+  // The same for an ORSO range given as its two ends.
+  const auto orso_wavelength_of = [](const std::string& value) {
+    return reduced(orso_text(kOrsoAngstrom, "0.02 0.5 0.01 0.001\n", value), "w.ort").at(0);
+  };
+  s = orso_wavelength_of("{min: 0.5, max: 0.5, unit: nm}");
+  EXPECT_EQ(s.wavelength, 5.0);
+  EXPECT_EQ(s.wavelength_range, "");
+  for (const char* range : {"{min: 5, max: 4, unit: angstrom}", "{min: 4, max: 5}"}) {
+    s = orso_wavelength_of(range);
+    EXPECT_FALSE(s.wavelength.has_value()) << range;
+    EXPECT_EQ(s.wavelength_range, "4 to 5 A") << range;
+  }
 }
 
 TEST(HeaderValues, GivenTwiceWithDifferentValuesAreRefused) {
