@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "import/import.hpp"
+#include "tests/import/import_support.hpp"
 
 namespace tessaline::importer {
 namespace {
@@ -21,18 +22,8 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-std::string message_of(const std::vector<DataSet>& sets, const Options& options = {}) {
-  try {
-    assemble(sets, options);
-  } catch (const ImportError& e) {
-    return e.what();
-  }
-  return "(accepted)";
-}
+using testing::has;
+using testing::message_of;
 
 // Four channels of the same points, at a wavelength of 5 A.
 std::vector<DataSet> four(const std::vector<ReducedPoint>& points, double wavelength = 5.0) {

@@ -4,7 +4,6 @@
 // each with a message naming the file and without touching the output.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <bit>
@@ -266,25 +265,17 @@ TEST(ImportRoundTrip, NcnrBlocksOfTheFourChannelsInOneFileComeBackToTheBit) {
   EXPECT_NEAR(t->coll_sigma, median, 5e-4 * median);
 }
 
-// A shell command line in `dir`, with its output collected as run_in does; the
-// command gives each program it starts its own deadline.
-Outcome shell_in(const ScratchDir& dir, const std::string& command) {
-  const std::string cmd = "cd '" + dir.path().string() + "' && bash -c '" + command +
-                          "' > stdout.txt 2> stderr.txt < /dev/null";
-  const int rc = std::system(cmd.c_str());
-  Outcome o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.out = dir.read("stdout.txt");
-  o.err = dir.read("stderr.txt");
-  return o;
-}
-
 TEST(ImportInputs, PipesFifosAndProcessSubstitutionReadAsFiles) {
   ScratchDir dir;
   const Channels sim = simulated(dir);
   dir.write("src.ort", orso_text(sim, {0, 1, 2, 3}, {}));
   dir.write("src.refl", ncnr_blocks_text(sim, {2, 0, 3, 1}));
   const std::string exe = std::string("timeout 60 ") + TESSALINE_IMPORT_EXE;
+  // A command line of bash, under run_in's deadline; each program it starts
+  // has its own.
+  const auto shell_in = [](const ScratchDir& d, const std::string& command) {
+    return run_in(d, "bash", {"-c", command}, "");
+  };
 
   // A FIFO named like an ORSO file, fed by a writer with its own deadline.
   ASSERT_EQ(::mkfifo(dir.file("fifo.ort").c_str(), 0600), 0);

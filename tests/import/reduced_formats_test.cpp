@@ -18,13 +18,12 @@
 
 #include "driver/driver.hpp"
 #include "import/import.hpp"
+#include "tests/import/import_support.hpp"
 
 namespace tessaline::importer {
 namespace {
 
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using testing::has;
 
 template <class F>
 std::string refusal(F f) {
