@@ -178,22 +178,27 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       throw UpdateRefused("parameter " + std::to_string(i) + ": " + where_res + " names it \"" +
                           p.name + "\", but " + where_old + " holds \"" + name + "\"");
     }
+    // A value that is no number (asterisks, an exponent no double has) is a
+    // fault of the results file, whichever entry file it is compared with.
+    const auto no_number = [&] {
+      return textio::TextError(where_res + ": the value of parameter " + std::to_string(i) + " (" +
+                               name + ") is \"" + p.value_text + "\", not a number");
+    };
     const bool fixed_old = t.STEPLIM(i) <= 0;
     if (fixed_old) {
       // A value fixed in both must be the same one; a value fixed only now (its
       // mark changed since the fit) simply stays.
+      if (p.state != ParameterState::kFixed) continue;
+      if (!p.value) throw no_number();
       const std::string was = monitor_value(t, t.PARAM, i);
-      if (p.state == ParameterState::kFixed && monitor_value(p) != was) {
+      if (monitor_value(p) != was) {
         throw UpdateRefused("parameter " + std::to_string(i) + " (" + name + ") is fixed at " +
                             was + " in " + where_old + " but at " + p.value_text + " in " +
                             where_res);
       }
       continue;
     }
-    if (!p.value) {
-      throw UpdateRefused(where_res + ": the value of parameter " + std::to_string(i) + " (" +
-                          name + ") is \"" + p.value_text + "\", not a number");
-    }
+    if (!p.value) throw no_number();
     if (v.token.length == 0) {
       throw UpdateRefused(where_old + ": the value of parameter " + std::to_string(i) + " (" +
                           name + ") is left out with a slash; write a number there");

@@ -126,6 +126,17 @@ std::string refusal(F f) {
   return "";
 }
 
+// The message of a results value that is no number.
+template <class F>
+std::string no_number(F f) {
+  try {
+    f();
+  } catch (const textio::TextError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
   const std::string text = fill(kOld);
   const Read r = read(text);
@@ -210,8 +221,11 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
   b = good;
   b.parameters[0].value_text = "**************";
   b.parameters[0].value.reset();
-  e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
-  EXPECT_NE(e.find("not a number"), std::string::npos) << e;
+  e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("VreloBag.dat line 301: the value of parameter 1 (thickness) is "
+                   "\"**************\", not a number"),
+            std::string::npos)
+      << e;
 
   Values slash = kOld;
   slash[1] = "/";
@@ -244,8 +258,9 @@ TEST(EntryUpdate, ResultsValuesAreComparedInTheMonitorsForm) {
 
 TEST(EntryUpdate, AbsurdExponentsAreRefusedWithTheirLine) {
   // As the results reader hands them on: fields with exponents no monitor
-  // writes are no numbers.  Free, the value is refused naming its line; fixed,
-  // it differs from the entry file's.
+  // writes are no numbers, refused naming the results file and line whether
+  // the value is free or fixed, and never taken for a block of another entry
+  // file.
   const std::string old_text = fill(kOld);
   const Read old = read(old_text);
   for (const char* text : {"0E2147483647", "0E99999999999", "0.5E-2147483648"}) {
@@ -253,7 +268,7 @@ TEST(EntryUpdate, AbsurdExponentsAreRefusedWithTheirLine) {
     ResultsBlock b = block_for(*old.t);
     b.parameters[0].value_text = text;
     b.parameters[0].value = parse_e_field(text);
-    std::string e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+    std::string e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
     EXPECT_NE(e.find("VreloBag.dat line 301: the value of parameter 1 (thickness) is \"" +
                      std::string(text) + "\", not a number"),
               std::string::npos)
@@ -261,8 +276,9 @@ TEST(EntryUpdate, AbsurdExponentsAreRefusedWithTheirLine) {
     b = block_for(*old.t);
     b.parameters[2].value_text = text;
     b.parameters[2].value = parse_e_field(text);
-    e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
-    EXPECT_NE(e.find("in VreloBag.dat line 303"), std::string::npos) << e;
+    e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+    EXPECT_NE(e.find("VreloBag.dat line 303: the value of parameter 3 (Im{Nb})"), std::string::npos)
+        << e;
   }
   // The decimal shift itself neither overflows nor throws on them.
   EXPECT_EQ(shift_decimal("0E2147483647", 6), "0.0");

@@ -161,10 +161,11 @@ TEST_F(Refinement, ADamagedLastBlockOrAnAbsurdValueIsNamed) {
     dir_.write("absurd.dat", absurd);
     u = entry_tool(dir_, {"update", "film.ent", "absurd.dat", "-o", "absurd.ent"});
     EXPECT_EQ(u.status, 1) << u.err;
-    EXPECT_NE(u.err.find("absurd.dat line " + line_of(thickness) +
+    EXPECT_NE(u.err.find("tessaline-entry: absurd.dat line " + line_of(thickness) +
                          ": the value of parameter 1 (thickness) is"),
               std::string::npos)
         << u.err;
+    EXPECT_EQ(u.err.find("does not belong"), std::string::npos) << u.err;
     EXPECT_FALSE(dir_.exists("absurd.ent"));
   }
 }
