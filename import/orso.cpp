@@ -100,7 +100,8 @@ void check_nesting(const Header& h, const std::string& name) {
     std::size_t i = 0;
     if (quote == 0)
       while (i < s.size() && (s[i] == ' ' || s[i] == '-' || s[i] == '?')) ++i, ++block;
-    if (block > kMaxBlockDepth) fail_at(name, l, "the header is indented too deeply");
+    if (block > kMaxBlockDepth)
+      fail_at(name, l, "the header is nested too deeply (indentation and '-' or '?' indicators)");
     char before = ' ';  // the last character outside a quoted scalar
     for (; i < s.size(); ++i) {
       const char c = s[i];
