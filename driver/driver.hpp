@@ -75,6 +75,11 @@ void read_entry_file(Tables& t, const std::string& name, textio::OutStream& cons
 void read_entry_file(Tables& t, std::istream& in, const std::string& name,
                      textio::OutStream& console, EntrySources* sources = nullptr);
 
+// The program's rule for the wavelength (A) of the entry file: positive, and
+// not so small that the square of the largest wave number 2 pi / wavelength
+// overflows.  The reader stops a run on any other value ("wavelength <= 0").
+bool usable_wavelength(double wavelength);
+
 // The points of a data file, channel by channel (UU, DD, UD, DU), as read.
 //
 // A data file has two forms.  The classic form holds 4*nn points of three

@@ -172,11 +172,7 @@ void EntryReader::read() {
 
   in_.read(t_.wavelength, "the wavelength in A");
   console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
-  // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
-  // a wavelength that is not positive (or a lone slash, which leaves it 0), or
-  // one so close to zero that the square overflows, makes every model value NaN.
-  const double k_max = 2 * kPi / t_.wavelength;
-  if (!(t_.wavelength > 0) || !std::isfinite(k_max * k_max)) limit_stop("wavelength <= 0");
+  if (!usable_wavelength(t_.wavelength)) limit_stop("wavelength <= 0");
 
   in_.read(t_.nn, "the number of points per spin channel, an integer");
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
@@ -258,6 +254,14 @@ void EntryReader::read() {
 }
 
 }  // namespace
+
+bool usable_wavelength(double wavelength) {
+  // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
+  // a wavelength that is not positive (or a lone slash, which leaves it 0), or
+  // one so close to zero that the square overflows, makes every model value NaN.
+  const double k_max = 2 * kPi / wavelength;
+  return wavelength > 0 && std::isfinite(k_max * k_max);
+}
 
 void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console,
                      EntrySources* sources) {

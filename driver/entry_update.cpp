@@ -110,14 +110,21 @@ std::string shift_decimal(std::string_view number, int shift) {
     }
   }
   if (point < 0) point = static_cast<int>(digits.size());
-  int exponent = 0;
+  // The exponent, held within +-kMaxExponent so that no sum below can
+  // overflow; a double never needs more than three digits.
+  constexpr long kMaxExponent = 100000;
+  long exponent = 0;
   if (i < s.size()) {
     std::size_t j = i;
     if (s[j] == 'E' || s[j] == 'e' || s[j] == 'D' || s[j] == 'd') ++j;
-    exponent = std::stoi(s.substr(j));
+    const bool negative = j < s.size() && s[j] == '-';
+    if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
+    for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
+      exponent = std::min(kMaxExponent, 10 * exponent + (s[j] - '0'));
+    if (negative) exponent = -exponent;
   }
   // value = 0.digits * 10^(point + exponent); leading zeros carry nothing.
-  int place = point + exponent + shift;
+  long place = point + exponent + shift;
   while (digits.size() > 1 && digits[0] == '0') {
     digits.erase(0, 1);
     --place;
@@ -125,7 +132,7 @@ std::string shift_decimal(std::string_view number, int shift) {
   if (digits.find_first_not_of('0') == std::string::npos) return "0.0";
   const int n = static_cast<int>(digits.size());
   if (place > 0 && place <= 15) {
-    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min(place, n)));
+    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min<long>(place, n)));
     if (place > n) whole.append(static_cast<std::size_t>(place - n), '0');
     const std::string frac = place < n ? digits.substr(static_cast<std::size_t>(place)) : "0";
     return sign + whole + "." + frac;
@@ -171,22 +178,27 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       throw UpdateRefused("parameter " + std::to_string(i) + ": " + where_res + " names it \"" +
                           p.name + "\", but " + where_old + " holds \"" + name + "\"");
     }
+    // A value that is no number (asterisks, an exponent no double has) is a
+    // fault of the results file, whichever entry file it is compared with.
+    const auto no_number = [&] {
+      return textio::TextError(where_res + ": the value of parameter " + std::to_string(i) + " (" +
+                               name + ") is \"" + p.value_text + "\", not a number");
+    };
     const bool fixed_old = t.STEPLIM(i) <= 0;
     if (fixed_old) {
       // A value fixed in both must be the same one; a value fixed only now (its
       // mark changed since the fit) simply stays.
+      if (p.state != ParameterState::kFixed) continue;
+      if (!p.value) throw no_number();
       const std::string was = monitor_value(t, t.PARAM, i);
-      if (p.state == ParameterState::kFixed && monitor_value(p) != was) {
+      if (monitor_value(p) != was) {
         throw UpdateRefused("parameter " + std::to_string(i) + " (" + name + ") is fixed at " +
                             was + " in " + where_old + " but at " + p.value_text + " in " +
                             where_res);
       }
       continue;
     }
-    if (!p.value) {
-      throw UpdateRefused(where_res + ": the value of parameter " + std::to_string(i) + " (" +
-                          name + ") is \"" + p.value_text + "\", not a number");
-    }
+    if (!p.value) throw no_number();
     if (v.token.length == 0) {
       throw UpdateRefused(where_old + ": the value of parameter " + std::to_string(i) + " (" +
                           name + ") is left out with a slash; write a number there");

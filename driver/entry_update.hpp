@@ -33,8 +33,10 @@ struct EntryUpdate {
 // `old_name`) with each value that it leaves free replaced by the value of the
 // same parameter in `block` of the results file `results_name`.  Values fixed
 // by the entry file stay as they are.  Throws UpdateRefused when the block does
-// not belong to the entry file, and whatever the entry-file reader throws
-// (TextError, RunStop, InputDialogueStop) when the entry file cannot be read.
+// not belong to the entry file, textio::TextError naming the results file and
+// line when a value the update needs is not a number, and whatever the
+// entry-file reader throws (TextError, RunStop, InputDialogueStop) when the
+// entry file cannot be read.
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
                               const ResultsBlock& block, const std::string& results_name);
 

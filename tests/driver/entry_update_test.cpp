@@ -126,6 +126,17 @@ std::string refusal(F f) {
   return "";
 }
 
+// The message of a results value that is no number.
+template <class F>
+std::string no_number(F f) {
+  try {
+    f();
+  } catch (const textio::TextError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
   const std::string text = fill(kOld);
   const Read r = read(text);
@@ -210,8 +221,11 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
   b = good;
   b.parameters[0].value_text = "**************";
   b.parameters[0].value.reset();
-  e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
-  EXPECT_NE(e.find("not a number"), std::string::npos) << e;
+  e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("VreloBag.dat line 301: the value of parameter 1 (thickness) is "
+                   "\"**************\", not a number"),
+            std::string::npos)
+      << e;
 
   Values slash = kOld;
   slash[1] = "/";
@@ -220,6 +234,57 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
                    "slash"),
             std::string::npos)
       << e;
+}
+
+TEST(EntryUpdate, ResultsValuesAreComparedInTheMonitorsForm) {
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  // Fixed values written by hand in another form than the monitor's: the same
+  // numbers, so the block belongs to the entry file.
+  ResultsBlock b = block_for(*old.t);
+  for (const auto& [k, text] : std::map<int, std::string>{
+           {3, ".15E-7"}, {5, "1."}, {7, "2.07E-6"}, {11, "3.0E+00"}, {13, "+0.6"}}) {
+    b.parameters[static_cast<std::size_t>(k - 1)].value_text = text;
+    b.parameters[static_cast<std::size_t>(k - 1)].value = parse_e_field(text);
+  }
+  const EntryUpdate u = update_entry_text(old_text, "old.ent", b, "VreloBag.dat");
+  EXPECT_EQ(u.replaced, 7);
+  // A fixed value that differs in the sixth digit does not belong.
+  b.parameters[2].value_text = "0.150001E-07";
+  b.parameters[2].value = parse_e_field(b.parameters[2].value_text);
+  const std::string e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("parameter 3 (Im{Nb}) is fixed at 0.150000E-07"), std::string::npos) << e;
+}
+
+TEST(EntryUpdate, AbsurdExponentsAreRefusedWithTheirLine) {
+  // As the results reader hands them on: fields with exponents no monitor
+  // writes are no numbers, refused naming the results file and line whether
+  // the value is free or fixed, and never taken for a block of another entry
+  // file.
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  for (const char* text : {"0E2147483647", "0E99999999999", "0.5E-2147483648"}) {
+    SCOPED_TRACE(text);
+    ResultsBlock b = block_for(*old.t);
+    b.parameters[0].value_text = text;
+    b.parameters[0].value = parse_e_field(text);
+    std::string e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+    EXPECT_NE(e.find("VreloBag.dat line 301: the value of parameter 1 (thickness) is \"" +
+                     std::string(text) + "\", not a number"),
+              std::string::npos)
+        << e;
+    b = block_for(*old.t);
+    b.parameters[2].value_text = text;
+    b.parameters[2].value = parse_e_field(text);
+    e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+    EXPECT_NE(e.find("VreloBag.dat line 303: the value of parameter 3 (Im{Nb})"), std::string::npos)
+        << e;
+  }
+  // The decimal shift itself neither overflows nor throws on them.
+  EXPECT_EQ(shift_decimal("0E2147483647", 6), "0.0");
+  EXPECT_EQ(shift_decimal("0.0E-99999999999", 3), "0.0");
+  EXPECT_EQ(shift_decimal("0.5E99999999999", 0).substr(0, 4), "5.0E");
+  EXPECT_EQ(shift_decimal("-0.25E-2147483648", 0).substr(0, 5), "-2.5E");
 }
 
 TEST(EntryUpdate, DecimalShiftKeepsTheDigits) {

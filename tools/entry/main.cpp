@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "driver/driver.hpp"
+#include "driver/entry_checks.hpp"
 #include "driver/entry_update.hpp"
 #include "model/model.hpp"
 #include "report/readers.hpp"
@@ -126,60 +127,15 @@ void print_table(const Tables& t, const EntrySources& src, const std::string& na
   }
 }
 
-// The checks the program makes before a fit (the reader has passed the limits
-// and the magnetic pairs when this runs), and what the fit would do with
-// values it accepts: polarization beyond full, start values beyond their
-// bounds, more free parameters than points.  Returns the number of warnings.
+// The checks made before a fit (entry_checks), one line each; returns the
+// number of warnings.
 int print_checks(const Tables& t) {
   int warnings = 0;
-  const auto line = [](bool ok, const std::string& text) {
-    std::printf("  %-9s %s\n", ok ? "ok" : "WARNING", text.c_str());
-  };
   std::printf("\nChecks before a fit:\n");
-  line(true, "nn = " + std::to_string(t.nn) + " (1 to 1000), j0 = " + std::to_string(t.j0) +
-                 " (1 to 101), nlay = " + std::to_string(t.nlay) + " (0 to 500), wavelength > 0");
-  line(true, "N_p and <cos(delta_gamma)> never both free in a medium");
-
-  const int n = t.nlay;
-  const auto magnitude = [&](int first) {
-    double sum = 0;
-    for (int j = 0; j < 3; ++j) {
-      const double c = t.PARAM(first + j) / t.SCALE(first + j);
-      sum += c * c;
-    }
-    return std::sqrt(sum);
-  };
-  for (const auto& [first, what] :
-       {std::pair{6 * n + kPiX, "polarizer |Pi|"}, std::pair{6 * n + kPfX, "analyser |Pf|"}}) {
-    const double m = magnitude(first);
-    const bool ok = m <= 1;
-    warnings += ok ? 0 : 1;
-    line(ok, std::string(what) + " = " + num(m) +
-                 (ok ? " (at most 1)" : ", above 1: more than full polarization"));
+  for (const EntryCheck& c : entry_checks(t)) {
+    std::printf("  %-9s %s\n", c.ok ? "ok" : "WARNING", c.text.c_str());
+    warnings += c.ok ? 0 : 1;
   }
-
-  int outside = 0;
-  for (int i = 1; i <= t.NPAR; ++i) {
-    if (t.STEPLIM(i) <= 0) continue;
-    const double v = t.PARAM(i);
-    if (v >= t.PARMIN(i) && v <= t.PARMAX(i)) continue;
-    ++outside;
-    const bool low = v < t.PARMIN(i);
-    const double s = t.SCALE(i);
-    line(false, "parameter " + std::to_string(i) + " (" + std::string(trimmed_name(t.PARNAM(i))) +
-                    ") starts at " + num(v / s) + ", " +
-                    (low ? "below its lower" : "above its upper") + " bound " +
-                    num((low ? t.PARMIN(i) : t.PARMAX(i)) / s) +
-                    ": the fit holds it on that bound");
-  }
-  warnings += outside;
-  if (outside == 0) line(true, "every free value starts within its bounds");
-
-  const int nfree = t.NPAR - t.NFIX;
-  const bool enough = nfree < 4 * t.nn;
-  warnings += enough ? 0 : 1;
-  line(enough, std::to_string(nfree) + " free parameters, " + std::to_string(4 * t.nn) + " points" +
-                   (enough ? "" : ": no degree of freedom is left for the fit"));
   return warnings;
 }
 

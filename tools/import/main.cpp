@@ -118,7 +118,8 @@ int main(int argc, char** argv) {
 
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
-    const bool has_value = a + 1 < argc;
+    // An empty name is no name: '--entry ""' must not pass for no --entry.
+    const bool has_value = a + 1 < argc && argv[a + 1][0] != '\0';
     if (arg == "--help" || arg == "-h") {
       std::printf("%s%s", kUsage, kHelp);
       return textio::finish_standard_output("tessaline-import", 0, 1);
