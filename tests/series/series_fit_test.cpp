@@ -54,6 +54,15 @@ void write_start_entries(const ScratchDir& dir,
 
 const std::vector<std::string> kShare = {"share 1 7 12 27"};
 
+// The three fields' data (with noise from `seed` unless it is 0), their start
+// entries away from the truth, and field.series sharing the structure.
+void write_series(const ScratchDir& dir, unsigned seed) {
+  const auto sets = field_series();
+  testing::write_field_sets(dir, sets, seed);
+  write_start_entries(dir, sets);
+  dir.write("field.series", testing::series_text({"high", "mid", "low"}, kShare));
+}
+
 // The true physical value of slot i of a film.
 double truth(const Film& f, int i) {
   switch (i) {
@@ -103,9 +112,7 @@ TEST(SeriesFit, NoiseFreeDataAtTheTruthGiveAChiSquareOfZero) {
 TEST(SeriesFit, NoiseFreeDataLeadBackToTheTruth) {
   ScratchDir dir;
   const auto sets = field_series();
-  testing::write_field_sets(dir, sets);
-  write_start_entries(dir, sets);
-  dir.write("field.series", testing::series_text({"high", "mid", "low"}, kShare));
+  write_series(dir, 0);
   const JointFit fit(dir.file("field.series"));
   EXPECT_EQ(fit.result.IEXIT, 1);
   EXPECT_GT(fit.chi_square(0), 10.0);
@@ -136,9 +143,7 @@ struct SingleFit {
 TEST(SeriesFit, WithNoiseTheSharedErrorsShrinkAndTheValuesStayNearTheTruth) {
   ScratchDir dir;
   const auto sets = field_series();
-  testing::write_field_sets(dir, sets, 20261209);
-  write_start_entries(dir, sets);
-  dir.write("field.series", testing::series_text({"high", "mid", "low"}, kShare));
+  write_series(dir, 20261209);
   const JointFit fit(dir.file("field.series"));
   EXPECT_EQ(fit.result.IEXIT, 1);
   const double chi = fit.chi_square(fit.monitor->passes().size() - 1);
@@ -244,10 +249,7 @@ TEST(SeriesFit, OneSetNothingSharedIsTheProgramsFitBitForBit) {
 // curvature matrix at the last accepted point.
 TEST(SeriesFit, TheCovarianceIsTheInverseCurvatureAndItsDiagonalTheSquaredErrors) {
   ScratchDir dir;
-  const auto sets = field_series();
-  testing::write_field_sets(dir, sets, 77);
-  write_start_entries(dir, sets);
-  dir.write("field.series", testing::series_text({"high", "mid", "low"}, kShare));
+  write_series(dir, 77);
   const JointFit fit(dir.file("field.series"));
   const Covariance cov = end_covariance(*fit.s.joint, *fit.fs, true);
   const int n = static_cast<int>(cov.index.size());

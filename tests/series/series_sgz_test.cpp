@@ -16,6 +16,7 @@
 
 #include "fit/difference_step.hpp"
 #include "fit/parallel_sgz.hpp"
+#include "tests/fit/fit_test_support.hpp"
 #include "tests/series/series_fixture.hpp"
 
 namespace tessaline::series {
@@ -75,45 +76,22 @@ std::unique_ptr<Tables> union_tables(const Series& s) {
   return U;
 }
 
-struct Sums {
-  double S = 0;
-  std::vector<double> G, Z;
-};
-
-// S, G and Z of t: with `fast`, or straightforwardly with `model`.
-Sums evaluate(Tables& t, FastSGZ* fast, ModelFunction model = nullptr) {
-  auto fs = make_fit_state();
-  fs->fast = fast;
-  fs->model_override = model;
-  fs->NPARFIT = t.NPAR;
-  int nfree = 0;
-  for (int i = 1; i <= t.NPAR; ++i) nfree += t.STEPLIM(i) > 0.0;
-  Sums s;
-  SGZ(t, *fs, t.NPAR, s.S);
-  s.G.assign(fs->G.data(), fs->G.data() + t.NPAR);
-  // Beyond the used triangle Z must stay untouched (zero) as well.
-  s.Z.assign(fs->Z.data(), fs->Z.data() + packed(nfree, nfree) + 8);
-  return s;
-}
+using test::evaluate_sgz;
+using test::expect_same_bits;
+using test::Sums;
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
-void expect_same_bits(const Sums& a, const Sums& b) {
-  EXPECT_EQ(std::memcmp(&a.S, &b.S, sizeof a.S), 0) << a.S << " vs " << b.S;
-  EXPECT_TRUE(same_bits(a.G, b.G));
-  EXPECT_TRUE(same_bits(a.Z, b.Z));
-}
-
 // The joint evaluation for 1, 2 and 3 threads against the straightforward one.
 void expect_joint_equals_straightforward(Series& s) {
   auto U = union_tables(s);
-  const Sums ref = evaluate(*U, nullptr, joint_model);
+  const Sums ref = evaluate_sgz(*U, nullptr, joint_model);
   for (int threads : {1, 2, 3}) {
     SCOPED_TRACE(threads);
     SeriesSGZ fast(s, threads);
-    expect_same_bits(evaluate(*s.joint, &fast), ref);
+    expect_same_bits(evaluate_sgz(*s.joint, &fast), ref);
   }
 }
 
@@ -204,10 +182,10 @@ TEST(SeriesSGZ, ResidualsAndDerivativesThatAreNotFinite) {
       t.POINTS(k + 1) = 1e-310;
     }
     auto U = union_tables(s);
-    const Sums ref = evaluate(*U, nullptr, joint_model);
+    const Sums ref = evaluate_sgz(*U, nullptr, joint_model);
     ASSERT_FALSE(std::isfinite(which == 0 ? ref.S : ref.Z[0] + ref.G[0]));
     SeriesSGZ fast(s, 2);
-    expect_same_bits(evaluate(*s.joint, &fast), ref);
+    expect_same_bits(evaluate_sgz(*s.joint, &fast), ref);
   }
 }
 
@@ -221,10 +199,10 @@ TEST(SeriesSGZ, OneSetIsTheProgramsEvaluationAndEachPartOfSIsItsSets) {
   dir.write("one.series", testing::series_text({"a"}));
   Series one = load_series(read_series_file(dir.file("one.series")));
   SeriesSGZ joint_fast(one, 2);
-  const Sums joint = evaluate(*one.joint, &joint_fast);
+  const Sums joint = evaluate_sgz(*one.joint, &joint_fast);
   Tables& t = *one.sets[0].t;
   ParallelSGZ own_fast(t, 2);
-  const Sums own = evaluate(t, &own_fast);
+  const Sums own = evaluate_sgz(t, &own_fast);
   EXPECT_EQ(std::memcmp(&joint.S, &own.S, sizeof own.S), 0);
   EXPECT_EQ(std::memcmp(&joint.S, &joint_fast.set_S()[0], sizeof own.S), 0);
   for (int i = 1; i <= t.NPAR; ++i) {
@@ -240,11 +218,11 @@ TEST(SeriesSGZ, OneSetIsTheProgramsEvaluationAndEachPartOfSIsItsSets) {
   ScratchDir dir3;
   Series s = three_sets(dir3, {"share 1 7 12 27"});
   SeriesSGZ fast(s, 2);
-  const Sums all = evaluate(*s.joint, &fast);
+  const Sums all = evaluate_sgz(*s.joint, &fast);
   double sum = 0;
   for (std::size_t k = 0; k < s.sets.size(); ++k) {
     ParallelSGZ alone(*s.sets[k].t, 1);
-    const Sums part = evaluate(*s.sets[k].t, &alone);
+    const Sums part = evaluate_sgz(*s.sets[k].t, &alone);
     EXPECT_EQ(std::memcmp(&part.S, &fast.set_S()[k], sizeof part.S), 0) << "set " << k;
     sum += part.S;
   }
