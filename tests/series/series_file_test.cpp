@@ -106,6 +106,7 @@ TEST(SeriesFile, EveryRefusalNamesTheFileAndTheLine) {
       {set + "set b b.ent b.dat 1\n", "line 2: a set line is"},
       {set + "set b/c b.ent b.dat\n", "line 2: the set name \"b/c\" is not a short label"},
       {set + "set abcdefghijklmnopqrstuvwxy b.ent b.dat\n", "line 2: the set name"},
+      {set + "set .. b.ent b.dat\n", "line 2: the set name \"..\" is not a short label"},
       {set + "\nset a b.ent b.dat\n",
        "line 3: the set name \"a\" is given twice (first on line 1)"},
       {set + "set b b.ent b.dat -1 0\n", "line 2: FIRST and LAST"},

@@ -66,14 +66,18 @@ int parameter_of(const std::string& s, const std::string& where) {
   return *k;
 }
 
+// A set's name: it is put in front of its file names, or names its directory,
+// so it holds a letter or a digit (not "." or "..").
 bool is_label(const std::string& s) {
   if (s.empty() || s.size() > kMaxSetName) return false;
+  bool alnum = false;
   for (const char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '-' || c == '.';
-    if (!ok) return false;
+    const bool letter_or_digit =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!letter_or_digit && c != '_' && c != '-' && c != '.') return false;
+    alnum = alnum || letter_or_digit;
   }
-  return true;
+  return alnum;
 }
 
 std::string resolve(const std::string& file, const std::string& directory) {
@@ -138,7 +142,7 @@ class Reader {
     if (!is_label(s.name)) {
       throw SeriesError(where_ + "the set name " + textio::quoted(s.name) +
                         " is not a short label: up to " + std::to_string(kMaxSetName) +
-                        " letters, digits, '_', '-' or '.'");
+                        " letters, digits, '_', '-' or '.', with a letter or a digit");
     }
     for (const SetLine& other : d_.sets) {
       if (other.name == s.name) {
