@@ -173,9 +173,8 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       throw UpdateRefused("parameter " + std::to_string(i) + ": " + where_res + " names it \"" +
                           p.name + "\", but " + where_old + " holds \"" + name + "\"");
     }
-    const bool take_fixed =
-        std::find(fixed_too.begin(), fixed_too.end(), i) != fixed_too.end() && p.value &&
-        monitor_value(p) != monitor_value(t, t.PARAM, i);
+    const bool take_fixed = std::find(fixed_too.begin(), fixed_too.end(), i) != fixed_too.end() &&
+                            p.value && monitor_value(p) != monitor_value(t, t.PARAM, i);
     const bool fixed_old = t.STEPLIM(i) <= 0 && !take_fixed;
     if (fixed_old) {
       // A value fixed in both must be the same one; a value fixed only now (its

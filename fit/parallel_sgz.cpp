@@ -91,8 +91,9 @@ void ParallelSGZ::points_phase(int id) {
   for (;;) {
     const int q = next_leader_.fetch_add(1, std::memory_order_relaxed);
     if (q >= nleaders) return;
-    angle_group_rows(*t_, *t_, cols, groups_, channel_.data(), leaders_[static_cast<std::size_t>(q)],
-                     *w.PARAM, w.optics, f_.data(), D_.data());
+    angle_group_rows(*t_, *t_, cols, groups_, channel_.data(),
+                     leaders_[static_cast<std::size_t>(q)], *w.PARAM, w.optics, f_.data(),
+                     D_.data());
   }
 }
 

@@ -238,7 +238,7 @@ TEST(EntryUpdate, ChosenFixedValuesTakeTheBlocksValue) {
   const EntryUpdate u = update_entry_text(old_text, "old.ent", b, "VreloBag.dat", {3, 6, 11});
   Values expected = kOld;
   for (const auto& [k, texts] : kFitted) expected[k] = texts.second;
-  expected[3] = "0.0250000";  // 0.250000E-07 A^-2 in 1e-6 A^-2
+  expected[3] = "0.0250000";          // 0.250000E-07 A^-2 in 1e-6 A^-2
   EXPECT_EQ(u.text, fill(expected));  // slots 6 and 11 print as in the block: untouched
   EXPECT_EQ(u.replaced, 8);
   // The mark stays: the value is still fixed.

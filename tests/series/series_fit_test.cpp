@@ -102,8 +102,8 @@ TEST(SeriesFit, NoiseFreeDataAtTheTruthGiveAChiSquareOfZero) {
   for (std::size_t k = 0; k < 3; ++k) EXPECT_LT(fit.set_chi_square(0, k), kZero) << k;
 
   // The data of the low field read with the model of the middle one do not fit.
-  dir.write("swapped.series", "set high high.ent high.dat\nset mid mid.ent low.dat\n" +
-                                  kShare.front() + "\n");
+  dir.write("swapped.series",
+            "set high high.ent high.dat\nset mid mid.ent low.dat\n" + kShare.front() + "\n");
   const JointFit swapped(dir.file("swapped.series"));
   EXPECT_LT(swapped.set_chi_square(0, 0), kZero);
   EXPECT_GT(swapped.set_chi_square(0, 1), 1.0);
@@ -262,8 +262,7 @@ TEST(SeriesFit, TheCovarianceIsTheInverseCurvatureAndItsDiagonalTheSquaredErrors
   for (int a = 1; a <= n; ++a) {
     const int j = cov.index[static_cast<std::size_t>(a - 1)];
     EXPECT_EQ(std::sqrt(cov.at(a, a)), fit.fs->PARERR(j)) << j;
-    EXPECT_NEAR(cov.at(a, a), fit.fs->PARERR(j) * fit.fs->PARERR(j),
-                4e-16 * cov.at(a, a));
+    EXPECT_NEAR(cov.at(a, a), fit.fs->PARERR(j) * fit.fs->PARERR(j), 4e-16 * cov.at(a, a));
   }
   // ZSAVE holds the curvature over the free parameters (every joint one) at
   // the last accepted point.  Over the active ones, its product with the

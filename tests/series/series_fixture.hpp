@@ -46,14 +46,13 @@ inline EntryDescription film_entry(const Film& f) {
   d.j0 = f.j0;
   d.coll_step = f.step;
   d.coll_sigma = f.sigma;
-  d.layers.push_back({"layer 1: Au", free(f.au), fixed(4.5), fixed(0.015), fixed(0.0), fixed(1.0),
-                      fixed(6.0)});
-  d.layers.push_back({"layer 2: Fe", free(f.fe), fixed(8.0), fixed(0.0), free(f.np), fixed(1.0),
-                      free(f.fe_dw)});
-  d.layers.push_back({"layer 3: Cr", fixed(30.0), fixed(3.0), fixed(0.0), fixed(0.0), fixed(1.0),
-                      fixed(4.0)});
-  d.substrate = {"substrate: Si", {}, fixed(2.07), fixed(0.0), fixed(0.0), fixed(1.0),
-                 fixed(3.0)};
+  d.layers.push_back(
+      {"layer 1: Au", free(f.au), fixed(4.5), fixed(0.015), fixed(0.0), fixed(1.0), fixed(6.0)});
+  d.layers.push_back(
+      {"layer 2: Fe", free(f.fe), fixed(8.0), fixed(0.0), free(f.np), fixed(1.0), free(f.fe_dw)});
+  d.layers.push_back(
+      {"layer 3: Cr", fixed(30.0), fixed(3.0), fixed(0.0), fixed(0.0), fixed(1.0), fixed(4.0)});
+  d.substrate = {"substrate: Si", {}, fixed(2.07), fixed(0.0), fixed(0.0), fixed(1.0), fixed(3.0)};
   d.cos_gamma = free(f.cos_g);
   d.sin_gamma = fixed(0.6);  // drops out with the polarization along y
   d.sin2_gamma = free(f.sin2);
@@ -64,8 +63,8 @@ inline EntryDescription film_entry(const Film& f) {
 }
 
 // Parameter numbers of the film (3 layers).
-inline constexpr int kAu = 1, kFe = 7, kNp = 10, kFeDW = 12, kCosG = 24, kSin2 = 26,
-                     kScale = 27, kBgr = 29;
+inline constexpr int kAu = 1, kFe = 7, kNp = 10, kFeDW = 12, kCosG = 24, kSin2 = 26, kScale = 27,
+                     kBgr = 29;
 
 // Data of `entry` at f.nn angles per channel from 2 to 30 mrad: the model
 // values with error bars of 5 % (and a floor), plus Gaussian noise of the

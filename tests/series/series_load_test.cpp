@@ -3,14 +3,13 @@
 // from it, the first set's values and marks for what is shared, bounds in the
 // entry file's units; and every way a loaded series is refused, each naming
 // the series file's line and, where it lies there, the set's file.
-#include "tools/series/series.hpp"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "tests/series/series_fixture.hpp"
+#include "tools/series/series.hpp"
 
 namespace tessaline::series {
 namespace {
@@ -96,10 +95,11 @@ TEST(SeriesLoad, ASharedValueOrMarkThatDiffersIsTheFirstSetsWithAWarning) {
   write_entry_file(dir.file("b.ent"), e);
   Series s = load(dir, series_text({"a", "b"}, {"share 7", "share 27"}));
   ASSERT_EQ(s.warnings.size(), 2u);
-  EXPECT_NE(s.warnings[0].find("line 4: parameter 7 (thickness, layer 2) is shared, but set b "
-                               "gives it 150 (free) in \"" +
-                               dir.file("b.ent") + "\"; every set takes the first set's 145 (free)"),
-            std::string::npos)
+  EXPECT_NE(
+      s.warnings[0].find("line 4: parameter 7 (thickness, layer 2) is shared, but set b "
+                         "gives it 150 (free) in \"" +
+                         dir.file("b.ent") + "\"; every set takes the first set's 145 (free)"),
+      std::string::npos)
       << s.warnings[0];
   EXPECT_NE(s.warnings[1].find("line 5: parameter 27 (total scaling) is shared, but set b gives "
                                "it 0.25 (fixed)"),
@@ -119,8 +119,8 @@ TEST(SeriesLoad, BoundsInTheEntryFilesUnits) {
   Film a, b;
   a.np = 6.0;  // 1e-6 A^-2
   write_field_sets(dir, {{"a", a}, {"b", b}});
-  Series s = load(dir, series_text({"a", "b"}, {"bound 10 -5 6", "bound b:7 100 150",
-                                               "bound 1 20 1e9"}));
+  Series s =
+      load(dir, series_text({"a", "b"}, {"bound 10 -5 6", "bound b:7 100 150", "bound 1 20 1e9"}));
   const Tables& ta = *s.sets[0].t;
   const Tables& tb = *s.sets[1].t;
   EXPECT_DOUBLE_EQ(ta.PARMAX(10) / ta.SCALE(10), 6e-6);

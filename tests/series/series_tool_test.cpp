@@ -128,8 +128,8 @@ TEST_F(FieldSeries, EverySetsFilesAndTheSeriesResults) {
                        "points, 308 degrees of freedom"),
             std::string::npos)
       << o.out;
-  std::set<std::string> expected = {"a.ent", "a.dat", "b.ent", "b.dat", "field.series",
-                                    "template.dat", "VreloSeries.dat"};
+  std::set<std::string> expected = {"a.ent",        "a.dat",        "b.ent",          "b.dat",
+                                    "field.series", "template.dat", "VreloSeries.dat"};
   for (const std::string set : {"a", "b"}) {
     expected.insert(set + "_VreloBag.dat");
     for (const char* c : kCurves) expected.insert(set + "_" + c);
@@ -150,12 +150,12 @@ TEST_F(FieldSeries, EverySetsFilesAndTheSeriesResults) {
   }
   EXPECT_NE(a.last.parameters[23].value_text, b.last.parameters[23].value_text);
   const std::size_t last_block = o.out.rfind(" *****");
-  EXPECT_NE(o.out.find("hi_sq.norm: " + a.last.chi_sq_text + "  set a: 160 points, 8 free",
-                       last_block),
-            std::string::npos);
-  EXPECT_NE(o.out.find("hi_sq.norm: " + b.last.chi_sq_text + "  set b: 160 points, 8 free",
-                       last_block),
-            std::string::npos);
+  EXPECT_NE(
+      o.out.find("hi_sq.norm: " + a.last.chi_sq_text + "  set a: 160 points, 8 free", last_block),
+      std::string::npos);
+  EXPECT_NE(
+      o.out.find("hi_sq.norm: " + b.last.chi_sq_text + "  set b: 160 points, 8 free", last_block),
+      std::string::npos);
 
   // The series results file: the blocks as on the console, then the
   // parameters of the matrices with their errors, the correlations (1 on the
@@ -225,16 +225,17 @@ TEST_F(FieldSeries, ASharedValueFixedElsewhereIsTheFirstSetsAndUpdateCarriesIt) 
   dir.write("field.series", testing::series_text({"a", "b"}, {"share 1 7 12 27 13"}));
   const Outcome o = run_series(dir, {"field.series"});
   ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_NE(o.out.find("Warning: series file \"field.series\", line 4: parameter 13 (thickness, layer 3) is shared, but set b "
+  EXPECT_NE(o.out.find("Warning: series file \"field.series\", line 4: parameter 13 (thickness, "
+                       "layer 3) is shared, but set b "
                        "gives it 35 (fixed)"),
             std::string::npos)
       << o.out;
   EXPECT_NE(dir.read("b_VreloBag.dat").find("  13    thickness         0.300000E+02      fixed"),
             std::string::npos);
-  EXPECT_NE(run_in(dir, TESSALINE_ENTRY_EXE, {"update", "b.ent", "b_VreloBag.dat", "-o", "x.ent"},
-                   "")
-                .status,
-            0);
+  EXPECT_NE(
+      run_in(dir, TESSALINE_ENTRY_EXE, {"update", "b.ent", "b_VreloBag.dat", "-o", "x.ent"}, "")
+          .status,
+      0);
   ASSERT_EQ(run_series(dir, {"update", "field.series"}).status, 0);
   Tables t;
   t.pi = kPi;

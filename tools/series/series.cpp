@@ -102,8 +102,7 @@ void apply_bounds(Series& s, const SeriesDescription& d) {
       }
     }
     if (!free_somewhere) {
-      s.warnings.push_back(where + "parameter " +
-                           parameter_label(*s.sets.front().t, b.parameter) +
+      s.warnings.push_back(where + "parameter " + parameter_label(*s.sets.front().t, b.parameter) +
                            " is fixed wherever this bound applies; it has no effect");
     }
   }
@@ -141,12 +140,12 @@ void share(Series& s, const std::vector<int>& share_line) {
       const bool other_value = a.PARAM(i) != b.PARAM(i);
       const bool other_mark = (a.STEPLIM(i) > 0) != (b.STEPLIM(i) > 0);
       if (other_value || other_mark) {
-        s.warnings.push_back(
-            at_line(s.file, share_line[static_cast<std::size_t>(i)]) + "parameter " +
-            parameter_label(a, i) + " is shared, but set " + set.name + " gives it " +
-            entry_value(set, b.PARAM(i), i) + " (" + mark(b, i) + ") in \"" + set.files.entry +
-            "\"; every set takes the first set's " + entry_value(first, a.PARAM(i), i) + " (" +
-            mark(a, i) + ")");
+        s.warnings.push_back(at_line(s.file, share_line[static_cast<std::size_t>(i)]) +
+                             "parameter " + parameter_label(a, i) + " is shared, but set " +
+                             set.name + " gives it " + entry_value(set, b.PARAM(i), i) + " (" +
+                             mark(b, i) + ") in \"" + set.files.entry +
+                             "\"; every set takes the first set's " +
+                             entry_value(first, a.PARAM(i), i) + " (" + mark(a, i) + ")");
       }
       b.PARAM(i) = a.PARAM(i);
       b.STEPLIM(i) = a.STEPLIM(i);
@@ -182,12 +181,11 @@ void check_marks_and_starts(const Series& s, const SeriesDescription& d) {
       if (t.PARAM(i) < t.PARMIN(i) || t.PARAM(i) > t.PARMAX(i)) {
         // A shared start value is the first set's.
         const SeriesSet& from = s.shared[static_cast<std::size_t>(i)] ? s.sets.front() : set;
-        throw SeriesError(at_line(s.file, b->line) + "the start value " +
-                          entry_value(from, t.PARAM(i), i) + " of parameter " +
-                          parameter_label(t, i) + " in \"" + from.files.entry +
-                          "\" (set " + from.name + ") lies outside the bounds " +
-                          entry_value(set, t.PARMIN(i), i) + " to " +
-                          entry_value(set, t.PARMAX(i), i));
+        throw SeriesError(
+            at_line(s.file, b->line) + "the start value " + entry_value(from, t.PARAM(i), i) +
+            " of parameter " + parameter_label(t, i) + " in \"" + from.files.entry + "\" (set " +
+            from.name + ") lies outside the bounds " + entry_value(set, t.PARMIN(i), i) + " to " +
+            entry_value(set, t.PARMAX(i), i));
       }
     }
   }
@@ -197,12 +195,14 @@ void build_joint(Series& s) {
   const int npar = s.npar();
   const Tables& first = *s.sets.front().t;
   int nshared = 0;
-  for (int i = 1; i <= npar; ++i) nshared += s.shared[static_cast<std::size_t>(i)] && first.STEPLIM(i) > 0;
+  for (int i = 1; i <= npar; ++i)
+    nshared += s.shared[static_cast<std::size_t>(i)] && first.STEPLIM(i) > 0;
   int total = nshared;
   std::string counts = std::to_string(nshared) + " shared";
   for (const SeriesSet& set : s.sets) {
     int own = 0;
-    for (int i = 1; i <= npar; ++i) own += !s.shared[static_cast<std::size_t>(i)] && set.t->STEPLIM(i) > 0;
+    for (int i = 1; i <= npar; ++i)
+      own += !s.shared[static_cast<std::size_t>(i)] && set.t->STEPLIM(i) > 0;
     total += own;
     counts += ", " + std::to_string(own) + " of " + set.name;
   }

@@ -132,8 +132,9 @@ class Reader {
  private:
   void set(const std::vector<Token>& w) {
     if (w.size() != 4 && w.size() != 6) {
-      throw SeriesError(where_ + "a set line is \"set NAME ENTRY DATA\" or \"set NAME ENTRY DATA "
-                                 "FIRST LAST\"; this one has " +
+      throw SeriesError(where_ +
+                        "a set line is \"set NAME ENTRY DATA\" or \"set NAME ENTRY DATA "
+                        "FIRST LAST\"; this one has " +
                         std::to_string(w.size() - 1) + " words after \"set\"");
     }
     SetLine s;
@@ -195,8 +196,7 @@ class Reader {
   void bound(const std::vector<Token>& w) {
     if (w.size() != 4) {
       throw SeriesError(where_ + "a bound line is \"bound K LO HI\" or \"bound NAME:K LO HI\"; " +
-                        "this one has " + std::to_string(w.size() - 1) +
-                        " words after \"bound\"");
+                        "this one has " + std::to_string(w.size() - 1) + " words after \"bound\"");
     }
     BoundLine b;
     b.line = line_;
@@ -216,9 +216,8 @@ class Reader {
                         textio::quoted(w[2].text) + " and " + textio::quoted(w[3].text));
     }
     if (!(b.lo < b.hi)) {
-      throw SeriesError(where_ + "the lower bound " + w[2].text +
-                        " is not below the upper bound " + w[3].text +
-                        " (to hold a value, fix it in the entry file)");
+      throw SeriesError(where_ + "the lower bound " + w[2].text + " is not below the upper bound " +
+                        w[3].text + " (to hold a value, fix it in the entry file)");
     }
     for (const BoundLine& other : d_.bounds) {
       if (other.parameter == b.parameter && other.set == b.set) {

@@ -107,7 +107,8 @@ void write_matrices(std::string& out, const Series& s, const Pass& last, const C
     return;
   }
   put(" The free parameters at the end of the fit, in the order of the matrices below:");
-  put("    n  " + left("set", width) + "    i  " + left("name", 17) + "         value         error");
+  put("    n  " + left("set", width) + "    i  " + left("name", 17) +
+      "         value         error");
   for (std::size_t a = 0; a < cov.index.size(); ++a) {
     const int j = cov.index[a];
     put(textio::fmt_I(static_cast<long>(a) + 1, 5) + "  " + parameter(j) +
@@ -119,8 +120,9 @@ void write_matrices(std::string& out, const Series& s, const Pass& last, const C
     if (!heading) put(" Free, but not in the matrices (held on a bound or set aside):");
     heading = true;
     const double state = last.WORKLIM[static_cast<std::size_t>(j - 1)];
-    put("       " + parameter(j) + (state < -1 ? std::string(results_layout::kInfiniteError)
-                                               : std::string(results_layout::kOnBound)));
+    put("       " + parameter(j) +
+        (state < -1 ? std::string(results_layout::kInfiniteError)
+                    : std::string(results_layout::kOnBound)));
   }
   const int n = static_cast<int>(cov.index.size());
   const auto scale = [&](int a) { return J.SCALE(cov.index[static_cast<std::size_t>(a - 1)]); };

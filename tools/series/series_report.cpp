@@ -42,9 +42,8 @@ std::vector<std::string> series_summary(const Series& s) {
   std::vector<std::string> lines;
   const Tables& first = *s.sets.front().t;
   lines.push_back("Series \"" + s.file + "\": " + std::to_string(s.sets.size()) +
-                  (s.sets.size() == 1 ? " set of " : " sets of ") +
-                  std::to_string(first.nlay) + " layers, " + std::to_string(first.NPAR) +
-                  " parameters each");
+                  (s.sets.size() == 1 ? " set of " : " sets of ") + std::to_string(first.nlay) +
+                  " layers, " + std::to_string(first.NPAR) + " parameters each");
   for (const SeriesSet& set : s.sets) {
     lines.push_back("  set " + set.name + ": entry \"" + set.files.entry + "\", data \"" +
                     set.files.data + "\", " + points_of(*set.t));

@@ -50,8 +50,7 @@ int fit(const std::string& name, int threads, SetFiles layout, textio::OutStream
 
 }  // namespace
 
-int run_series(const std::string& name, int threads, SetFiles layout,
-               textio::OutStream& console) {
+int run_series(const std::string& name, int threads, SetFiles layout, textio::OutStream& console) {
   try {
     return fit(name, threads, layout, console);
   } catch (const SeriesError& e) {

@@ -11,9 +11,9 @@
 namespace tessaline::series {
 
 // Exit statuses of the tool.
-inline constexpr int kSeriesDone = 0;     // the fit ended (whatever its end status); files written
-inline constexpr int kSeriesFailed = 1;   // input refused, no finite start, a file not written
-inline constexpr int kSeriesUsage = 2;    // a bad command line
+inline constexpr int kSeriesDone = 0;    // the fit ended (whatever its end status); files written
+inline constexpr int kSeriesFailed = 1;  // input refused, no finite start, a file not written
+inline constexpr int kSeriesUsage = 2;   // a bad command line
 
 // Reads the series file `name`, prints it back, fits every set together on
 // `threads` threads (0: every hardware thread; the numbers do not depend on

@@ -132,7 +132,7 @@ void SeriesSGZ::rows_phase(int id) {
 void SeriesSGZ::sum_full_rows(Tables& t, FitState& fs) {
   for (int j = 1; j <= nj_; ++j) {
     difference_step(t.PARAM(j), t.STEPLIM(j), t.PARMIN(j), t.PARMAX(j),
-                     h_[static_cast<std::size_t>(j)]);
+                    h_[static_cast<std::size_t>(j)]);
   }
   for (const Part& p : parts_) {
     const Tables& T = *p.t;
@@ -151,9 +151,9 @@ void SeriesSGZ::sum_full_rows(Tables& t, FitState& fs) {
       long L = 1;
       for (int j = 1; j <= nj_; ++j) {
         for (int kk = 1; kk <= j; ++kk) {
-          fs.Z(static_cast<int>(L)) = fs.Z(static_cast<int>(L)) +
-                                      row_[static_cast<std::size_t>(j)] *
-                                          row_[static_cast<std::size_t>(kk)];
+          fs.Z(static_cast<int>(L)) =
+              fs.Z(static_cast<int>(L)) +
+              row_[static_cast<std::size_t>(j)] * row_[static_cast<std::size_t>(kk)];
           ++L;
         }
       }
