@@ -49,6 +49,19 @@ enum class EntryUnit {
   kMilli,     // an angle in mrad, stored in rad
 };
 
+// The physical value of a number as the entry file gives it in `unit`
+// (PARAM(i) = physical value * SCALE(i)), and back.
+inline double entry_to_physical(double v, EntryUnit unit) {
+  if (unit == EntryUnit::kMicro) return v * 1.0e-6;
+  if (unit == EntryUnit::kMilli) return v / 1000.0;
+  return v;
+}
+inline double physical_to_entry(double phys, EntryUnit unit) {
+  if (unit == EntryUnit::kMicro) return phys * 1.0e6;
+  if (unit == EntryUnit::kMilli) return phys * 1000.0;
+  return phys;
+}
+
 // Where one value of the entry file stands: its number token (TokenPosition:
 // line, byte column and length in the raw file), and the unit it is given in.
 struct ValueSource {

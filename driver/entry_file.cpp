@@ -99,9 +99,7 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, En
   double v = 0;
   in_.read(v, what);
   if (sources_ != nullptr) sources_->slot(i) = {in_.last_token(), unit};
-  double phys = v;
-  if (unit == EntryUnit::kMicro) phys = v * 1.0e-6;
-  if (unit == EntryUnit::kMilli) phys = v / 1000.0;
+  const double phys = entry_to_physical(v, unit);
   t_.PARAM(i) = phys * t_.SCALE(i);
 
   const double shown = unit == EntryUnit::kMicro ? phys : v;

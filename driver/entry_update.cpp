@@ -145,7 +145,8 @@ std::string shift_decimal(std::string_view number, int shift) {
 }
 
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
-                              const ResultsBlock& block, const std::string& results_name) {
+                              const ResultsBlock& block, const std::string& results_name,
+                              const std::vector<int>& fixed_too) {
   const ReadEntry old = read_entry_text(old_text, old_name);
   const Tables& t = *old.t;
   const EntrySources& src = *old.sources;
@@ -163,6 +164,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   }
 
   std::vector<Splice> splices;
+  std::vector<bool> spliced(static_cast<std::size_t>(t.NPAR) + 1, false);
   // Byte offset of the start of every line of the old text.
   std::vector<std::size_t> line_start = {0};
   for (std::size_t k = 0; k < old_text.size(); ++k)
@@ -184,7 +186,9 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       return textio::TextError(where_res + ": the value of parameter " + std::to_string(i) + " (" +
                                name + ") is \"" + p.value_text + "\", not a number");
     };
-    const bool fixed_old = t.STEPLIM(i) <= 0;
+    const bool take_fixed = std::find(fixed_too.begin(), fixed_too.end(), i) != fixed_too.end() &&
+                            p.value && monitor_value(p) != monitor_value(t, t.PARAM, i);
+    const bool fixed_old = t.STEPLIM(i) <= 0 && !take_fixed;
     if (fixed_old) {
       // A value fixed in both must be the same one; a value fixed only now (its
       // mark changed since the fit) simply stays.
@@ -207,6 +211,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
                                static_cast<std::size_t>(v.token.column - 1);
     splices.push_back({offset, static_cast<std::size_t>(v.token.length),
                        shift_decimal(p.value_text, entry_unit_shift(v.unit))});
+    spliced[static_cast<std::size_t>(i)] = true;
   }
 
   // The polarization values come first in the file but last in the vector.
@@ -222,12 +227,12 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   u.text.append(old_text, at, std::string::npos);
   u.replaced = static_cast<int>(splices.size());
 
-  // Read back: every free value must now print as the block printed it.
+  // Read back: every replaced value must now print as the block printed it.
   const ReadEntry now = read_entry_text(u.text, old_name);
   for (int i = 1; i <= t.NPAR; ++i) {
     const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
     const std::string back = monitor_value(*now.t, now.t->PARAM, i);
-    if (t.STEPLIM(i) > 0 && back != monitor_value(p)) {
+    if (spliced[static_cast<std::size_t>(i)] && back != monitor_value(p)) {
       throw std::logic_error("the new value of parameter " + std::to_string(i) + " reads back as " +
                              back + ", not " + monitor_value(p));
     }

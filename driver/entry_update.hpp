@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report/readers.hpp"
 
@@ -32,13 +33,17 @@ struct EntryUpdate {
 // The entry text `old_text` (read as the program reads it, under the name
 // `old_name`) with each value that it leaves free replaced by the value of the
 // same parameter in `block` of the results file `results_name`.  Values fixed
-// by the entry file stay as they are.  Throws UpdateRefused when the block does
-// not belong to the entry file, textio::TextError naming the results file and
-// line when a value the update needs is not a number, and whatever the
-// entry-file reader throws (TextError, RunStop, InputDialogueStop) when the
-// entry file cannot be read.
+// by the entry file stay as they are, except those of the slots in
+// `fixed_too`, which take the block's value wherever it prints differently
+// (a fit of several measurements gives a shared value of its first
+// measurement to all).  Throws UpdateRefused when the block does not belong
+// to the entry file, textio::TextError naming the results file and line when
+// a value the update needs is not a number, and whatever the entry-file reader
+// throws (TextError, RunStop, InputDialogueStop) when the entry file cannot be
+// read.
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
-                              const ResultsBlock& block, const std::string& results_name);
+                              const ResultsBlock& block, const std::string& results_name,
+                              const std::vector<int>& fixed_too = {});
 
 // What a tool reports when the entry file `entry_name` could not be brought to
 // the block of `results_name`: for UpdateRefused "RESULTS does not belong to

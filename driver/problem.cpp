@@ -8,7 +8,7 @@
 
 namespace tessaline {
 
-std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
+std::unique_ptr<Tables> load_problem(const ProblemFiles& files, EntrySources* sources) {
   auto t = make_tables();
   t->pi = kPi;
   textio::OutStream quiet;  // never opened: the echo is dropped
@@ -17,7 +17,7 @@ std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
     return (reading == nullptr ? std::string() : "\"" + *reading + "\": ") + what;
   };
   try {
-    read_entry_file(*t, files.entry, quiet);
+    read_entry_file(*t, files.entry, quiet, sources);
     reading = &files.data;
     read_data_file(*t, files.data, quiet);
   } catch (const textio::TextError& e) {
@@ -43,6 +43,10 @@ std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
 
 FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, int threads) {
   ParallelSGZ fast(t, threads);
+  return run_program_fit(t, fs, monitor, fast);
+}
+
+FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, FastSGZ& fast) {
   FastSGZ* before = fs.fast;
   fs.fast = &fast;
   FitResult r;

@@ -287,6 +287,31 @@ TEST(EntryUpdate, AbsurdExponentsAreRefusedWithTheirLine) {
   EXPECT_EQ(shift_decimal("-0.25E-2147483648", 0).substr(0, 5), "-2.5E");
 }
 
+// A fit of several measurements gives a shared value of the first one to all:
+// the slots named as fixed too take the block's value where the entry file
+// fixes a different one, and keep their bytes where it prints the same.
+TEST(EntryUpdate, ChosenFixedValuesTakeTheBlocksValue) {
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  ResultsBlock b = block_for(*old.t);
+  b.parameters[2].value_text = "0.250000E-07";  // Im{Nb}, fixed at 0.015 in the entry file
+  b.parameters[2].value = 0.25e-7;
+
+  // Without the slot the block does not belong to the entry file.
+  EXPECT_NE(refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); }), "");
+
+  const EntryUpdate u = update_entry_text(old_text, "old.ent", b, "VreloBag.dat", {3, 6, 11});
+  Values expected = kOld;
+  for (const auto& [k, texts] : kFitted) expected[k] = texts.second;
+  expected[3] = "0.0250000";          // 0.250000E-07 A^-2 in 1e-6 A^-2
+  EXPECT_EQ(u.text, fill(expected));  // slots 6 and 11 print as in the block: untouched
+  EXPECT_EQ(u.replaced, 8);
+  // The mark stays: the value is still fixed.
+  const Read now = read(u.text);
+  EXPECT_LE(now.t->STEPLIM(3), 0.0);
+  EXPECT_DOUBLE_EQ(now.t->PARAM(3) / now.t->SCALE(3), 0.25e-7);
+}
+
 TEST(EntryUpdate, DecimalShiftKeepsTheDigits) {
   EXPECT_EQ(shift_decimal("0.509370E-05", 6), "5.09370");
   EXPECT_EQ(shift_decimal("0.480000E+02", 0), "48.0000");
