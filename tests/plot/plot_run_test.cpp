@@ -309,6 +309,35 @@ TEST_F(PlotRun, WithoutAResultsFileTheDataAloneOrWithTheStartValues) {
   expect_no_leftovers();
 }
 
+// A point list with two channels of different lengths and a resolution for
+// every point, before a fit: the two channels drawn, the empty ones with their
+// start-model curves only, points dropped per channel.
+TEST_F(PlotRun, APointListWithEmptyChannels) {
+  SKIP_WITHOUT_GNUPLOT();
+  fs::remove(dir_ / "VreloBag.dat");
+  for (const char* c : {"UU", "DD", "UD", "DU"})
+    fs::remove(dir_ / (std::string("VreloFunct") + c + ".dat"));
+  // The entry's kernel gets a shape: 5 points, sigma 0.1 mrad.
+  std::string entry = read_all(dir_ / "pts.ent");
+  entry.replace(entry.find("1\n0.1\n0.0\n"), 12, "5\n0.05\n0.1\n");
+  write(dir_ / "list.ent", entry);
+  std::ostringstream list;
+  list << "# tessaline points\n";
+  for (int i = 1; i <= 9; ++i) list << "UU " << 1.0 / i << " 0.01 " << 0.002 * i << " 1e-4\n";
+  for (int i = 1; i <= 5; ++i) list << "DD " << 0.5 / i << " 0.01 " << 0.003 * i << " 2e-4\n";
+  write(dir_ / "list.dat", list.str());
+  Result r = run("list.dat --entry list.ent --exclude 1 1 --out list.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = read_all(dir_ / "list.svg");
+  EXPECT_NE(svg.find("<text>start model</text>"), std::string::npos);
+  // Dropping as many as the shorter channel holds is refused.
+  r = run("list.dat --entry list.ent --exclude 3 2 --out bad.svg");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("leaves a channel without a point"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "bad.svg"));
+  expect_no_leftovers();
+}
+
 // File names reach the picture's titles; a line end in one must not end the
 // string in the script and run what follows, and gnuplot's own warnings (the
 // degree sign in the C locale) must not show.

@@ -253,9 +253,16 @@ int run(const Options& o) {
           tessaline::read_curve_file(std::string(tessaline::file_name(tessaline::OUTNAM(c + 1))));
     }
   } else if (model) {
-    // The curves a fit from the entry file would start from, on the grid the
-    // program uses: up to the last angle of the data file.
-    model->theta_last = in.data.channel[kChannels - 1].back().theta;
+    // The curves a fit from the entry file would start from, as the program
+    // would write them: the data file read into the model's tables (its last
+    // angle, its points' own resolutions), the same points dropped.
+    tessaline::textio::OutStream quiet;
+    if (o.nn > 0) tessaline::set_classic_channels(*model, o.nn);
+    tessaline::read_data_file(*model, o.data_file, quiet);
+    if (!tessaline::drop_points(*model, std::max(o.first, 0), std::max(o.last, 0))) {
+      throw PlotError("excluding the first " + std::to_string(o.first) + " and the last " +
+                      std::to_string(o.last) + " points leaves a channel without a point");
+    }
     in.curves = model_curves(*model);
     in.start_model = *o.entry_file;
   }
@@ -264,7 +271,7 @@ int run(const Options& o) {
   in.status = o.status;
   if (model) {
     in.wavelength = model->wavelength;
-    in.residuals = residuals(*model, in.data, excluded_mask(in.data.nn, o.first, o.last));
+    in.residuals = residuals(*model, in.data, excluded_masks(in.data, o.first, o.last));
     in.profile = tessaline::depth_profile(tessaline::profile_media(*model, model->PARAM));
     in.profile_source = profile_source(*o.entry_file, block);
   }

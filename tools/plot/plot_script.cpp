@@ -97,6 +97,9 @@ std::string plot_command(const std::vector<Series*>& series, const std::string& 
     if (cmd.size() > 5) cmd += ", \\\n     ";
     cmd += gnuplot_quote(s->file) + " using " + s->using_ + " " + s->style + " notitle";
   }
+  // A panel with nothing to draw (a channel without data whose model is zero
+  // everywhere) still gets its axes.
+  if (cmd.size() == 5) cmd += "NaN notitle";
   return cmd + "\n";
 }
 
@@ -148,9 +151,11 @@ LogRange fitted_log_range(const std::vector<DataPoint>& pts, const std::vector<b
     lo = std::min(lo, pts[i].theta);
     hi = std::max(hi, pts[i].theta);
   }
+  // A channel without measured points (a half-polarized or unpolarized
+  // measurement) shows its whole model curve.
   Curve inside;
   for (const CurvePoint& p : model) {
-    if (p.theta >= lo && p.theta <= hi) inside.push_back(p);
+    if (fitted.empty() || (p.theta >= lo && p.theta <= hi)) inside.push_back(p);
   }
   return log_range(fitted, inside);
 }
@@ -202,8 +207,9 @@ std::string usage() {
          "                       profile, with the values of the last block of VreloBag.dat\n"
          "                       (before a fit: with the start values of FILE)\n"
          "  --exclude FIRST LAST points excluded at the start and end of every channel\n"
-         "  --nn N               points per channel (default: from --entry, else the data\n"
-         "                       points / 4)\n"
+         "  --nn N               points per channel of a classic data file (default: from\n"
+         "                       --entry, else the data points / 4); a point list names\n"
+         "                       the channel of every point itself\n"
          "  --profile-table FILE write the depth profile (columns depth[A] nuclear magnetic,\n"
          "                       1e-6 A^-2, every 0.5 A) to FILE instead of a picture; from\n"
          "                       the last block of VreloBag.dat when there is one, else\n"
@@ -364,16 +370,16 @@ std::string gnuplot_quote(const std::string& s) {
 
 PlotJob build_plot(const PlotInput& in, const std::string& output, Format format, int width,
                    int height) {
-  const int nn = in.data.nn;
-  const std::vector<bool> excluded = excluded_mask(nn, in.first, in.last);
+  const ChannelMasks masks = excluded_masks(in.data, in.first, in.last);
   const std::string model_label = in.fit ? "fit" : "start model";
 
   // Every range of the picture is set by the points of the fit; excluded
   // points are drawn, in grey, where they fall inside.
   double theta_max = 0;
-  for (const auto& ch : in.data.channel) {
+  for (std::size_t c = 0; c < in.data.channel.size(); ++c) {
+    const auto& ch = in.data.channel[c];
     for (std::size_t i = 0; i < ch.size(); ++i) {
-      if (!excluded[i]) theta_max = std::max(theta_max, ch[i].theta);
+      if (!masks[c][i]) theta_max = std::max(theta_max, ch[i].theta);
     }
   }
   const double x_max = theta_max > 0 ? 1.03 * theta_max * kMrad : 1.0;
@@ -461,6 +467,7 @@ PlotJob build_plot(const PlotInput& in, const std::string& output, Format format
     const std::string ch(kChannelNames[cu]);
     const std::vector<DataPoint>& pts = in.data.channel[cu];
     const Curve& model = in.curves[cu];
+    const std::vector<bool>& excluded = masks[cu];
     const LogRange range = fitted_log_range(pts, excluded, model);
 
     // Columns: angle in mrad, plotted value, lower and upper bar end, then the
@@ -523,7 +530,7 @@ PlotJob build_plot(const PlotInput& in, const std::string& output, Format format
   Series a_excl{"asymmetry_excluded.dat", "1:2:3:4", point_style(kExcludedColour, 7)};
   Series a_fit{"asymmetry_fit.dat", "1:2", line_style()};
   const std::vector<AsymmetryPoint> asymmetry =
-      data_asymmetry(in.data.channel[0], in.data.channel[1], excluded);
+      data_asymmetry(in.data.channel[0], in.data.channel[1], masks[0], masks[1]);
   for (const AsymmetryPoint& p : asymmetry) {
     (p.excluded ? a_excl : a_data)
         .row({p.theta * kMrad, p.A, p.A - p.sA, p.A + p.sA, p.theta, p.sA});
