@@ -54,7 +54,7 @@ std::string describe_polarization(const DataSet& s) {
     case Beam::kAnalyserOnly:
       return p + " (analyser only, no polarizer)";
     case Beam::kUnpolarized:
-      return p.empty()            ? "unpolarized (no polarization named)"
+      return p.empty()            ? "unpolarized, no polarization named"
              : p == "unpolarized" ? p
                                   : p + " (unpolarized)";
     case Beam::kUnknown:
@@ -198,7 +198,7 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
 // The points the data file can hold, in increasing Qz.
 std::vector<Work> clean(const DataSet& s, double wavelength, ChannelSummary& sum) {
   sum.source = s.source();
-  sum.polarization = s.polarization.empty() ? "no polarization named" : s.polarization;
+  sum.polarization = s.polarization.empty() ? describe_polarization(s) : s.polarization;
   sum.read = static_cast<int>(s.points.size()) + s.excluded;
   sum.excluded = s.excluded;
   std::vector<Work> out;
