@@ -398,6 +398,64 @@ TEST(ImportSpinStates, CurvesWithoutAnAnalyserOrPolarizerFitTheModelThatMadeThem
   }
 }
 
+// The real time-of-flight measurement (Amor, unpolarized, only a wavelength
+// band in its header): imported with --wavelength, every point that has an
+// error bar kept with its own resolution, and fitted by the program with the
+// shipped example's model to a normal end.
+TEST(ImportRealMeasurement, TheTimeOfFlightCurveFitsToANormalEndWithItsOwnResolution) {
+  const std::string ort = std::string(TESSALINE_IMPORT_DATA) + "/orso/prist5_10K_m_025.Rqz.ort";
+  // The file's points, read here: Qz R sR sQz after the header.
+  std::vector<std::array<double, 4>> rows_of_file;
+  {
+    std::ifstream f(ort);
+    std::string line;
+    while (std::getline(f, line)) {
+      if (line.empty() || line[0] == '#') continue;
+      std::istringstream in(line);
+      std::array<double, 4> r{};
+      in >> r[0] >> r[1] >> r[2] >> r[3];
+      rows_of_file.push_back(r);
+    }
+  }
+  ASSERT_EQ(rows_of_file.size(), 79u);
+  std::vector<std::array<double, 4>> usable;
+  for (const auto& r : rows_of_file)
+    if (r[2] >= 1e-30) usable.push_back(r);
+
+  ScratchDir dir;
+  const Outcome o = import(dir, {"-o", "prist5.dat", "--wavelength", "6", ort});
+  ASSERT_EQ(o.status, 0) << o.err;
+  const MeasuredData d = read_measured_points(dir.file("prist5.dat"), 0);
+  ASSERT_TRUE(d.point_list && d.has_resolution);
+  ASSERT_EQ(d.channel[0].size(), usable.size());
+  for (std::size_t c = 1; c < 4; ++c) EXPECT_TRUE(d.channel[c].empty());
+  for (std::size_t k = 0; k < usable.size(); ++k) {
+    const DataPoint& p = d.channel[0][k];
+    const double theta = std::asin(usable[k][0] * 6 / (4 * std::numbers::pi));
+    EXPECT_EQ(p.R, usable[k][1]);
+    EXPECT_EQ(p.dR, usable[k][2]);
+    EXPECT_NEAR(p.theta, theta, 1e-15 * theta);
+    const double sigma = usable[k][3] * 6 / (4 * std::numbers::pi * std::cos(theta));
+    EXPECT_NEAR(p.resolution, sigma, 1e-14 * sigma);
+  }
+
+  // The example's model, with the first 17 points (those below the plateau,
+  // README) excluded at the prompt.
+  std::ifstream e(std::string(TESSALINE_EXAMPLES_DIR) + "/unpolarized/prist5.ent");
+  dir.write("prist5.ent",
+            std::string((std::istreambuf_iterator<char>(e)), std::istreambuf_iterator<char>()));
+  const Outcome fit = run_in(dir, TESSALINE_EXE, {}, "prist5.ent\nprist5.dat\n17\n0\n\n");
+  EXPECT_EQ(fit.status, 0) << fit.err;
+  for (const char* failure :
+       {"CHI-SQ. WANTS NOT DECREASE", "INFINIT ERROR ESTIMATIONS", "ITERATION LIMIT IS EXEDED"})
+    EXPECT_EQ(fit.out.find(failure), std::string::npos) << failure;
+  const auto results = split_lines(dir.read("VreloBag.dat"));
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results.back(), std::string(73, '%'));
+  EXPECT_TRUE(dir.exists("VreloFunctUU.dat"));
+  EXPECT_GT(first_chi_square(dir), 0.0);
+}
+
 TEST(ImportInputs, PipesFifosAndProcessSubstitutionReadAsFiles) {
   ScratchDir dir;
   const Channels sim = simulated(dir);
