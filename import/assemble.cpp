@@ -410,7 +410,10 @@ int Imported::nn() const {
 Imported assemble(const std::vector<DataSet>& sets, const Options& options) {
   std::vector<std::string> problems;
   const Beam beam = settle_beam(sets, problems);
-  const auto chosen = assign_channels(sets, problems);
+  // Channels are compared only among curves measured one way: a curve that
+  // cannot join the others is reason enough.
+  const auto chosen =
+      problems.empty() ? assign_channels(sets, problems) : std::array<const DataSet*, kChannels>{};
   if (options.form == Form::kClassic && problems.empty())
     check_classic(sets, beam, chosen, problems);
   // Every set's wavelength is checked even when the sets cannot be used, so

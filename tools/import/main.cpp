@@ -186,7 +186,8 @@ int main(int argc, char** argv) {
     } else {
       std::size_t total = 0;
       for (const auto& c : imported.channels) total += c.size();
-      std::printf("Point list written: %s (%zu points)\n", data.c_str(), total);
+      std::printf("Point list written: %s (%zu point%s)\n", data.c_str(), total,
+                  total == 1 ? "" : "s");
     }
     if (!entry.empty()) std::printf("Entry file written: %s\n", entry.c_str());
   } catch (const ImportError& e) {
