@@ -185,7 +185,7 @@ void stage_entry_file(textio::StagedFiles& files, const std::string& path,
   for (int j = 0; j < 3; ++j) e.fittable(d.Pf[j], std::string("Pf") + kAxes[j]);
   e.separator("instrument");
   e.real(d.wavelength, "wavelength [A]", d.wavelength_note);
-  e.value(std::to_string(d.nn), "nn: points per spin channel", "");
+  e.value(std::to_string(d.nn), "nn: points per spin channel", d.nn_note);
   e.value(std::to_string(d.j0), "j0: points of the collimation function", "");
   e.real(d.coll_step, "collimation step [mrad]", "");
   e.real(d.coll_sigma, "collimation sigma [mrad]", d.collimation_note);

@@ -105,6 +105,7 @@ struct EntryDescription {
   double coll_step = 0;   // mrad
   double coll_sigma = 0;  // mrad; 0 or less: no smearing
   std::string collimation_note;
+  std::string nn_note;
   std::vector<EntryMedium> layers;  // from the vacuum down
   EntryMedium substrate;
   EntryValue cos_gamma{1.0, true, {}};

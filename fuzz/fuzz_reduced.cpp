@@ -3,7 +3,8 @@
 // NCNR reduced file of the newer kind, or else an NCNR reduced file of the older
 // kind (plain columns included).  An ImportError is the readers' answer to a bad
 // file; anything else is a finding.  What a reader accepts is also taken through
-// the assembly into four channels, which must not fail otherwise.
+// the assembly into a point list and, as four analysed copies of a single curve,
+// into the classic data file, neither of which may fail otherwise.
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
@@ -19,20 +20,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The name's last letter gives a file of the older NCNR kind without a
     // #polarization line a cross section (D = ++), so that it reaches the assembly.
     std::vector<im::DataSet> sets = im::read_reduced(in, "fuzz.reflD");
+    im::Options options;
+    options.wavelength = 5.0;
+    try {
+      const im::Imported imported = im::assemble(sets, options);
+      im::summary_text(imported);
+      im::starting_entry(imported);
+    } catch (const im::ImportError&) {
+    }
     // Four copies as the four channels, when the reader found a single curve.
     if (sets.size() == 1) {
       for (int c = 0; c < tessaline::kChannels; ++c) {
         im::DataSet s = sets[0];
+        s.beam = im::Beam::kAnalysed;
         s.channel = c;
         sets.push_back(s);
       }
       sets.erase(sets.begin());
+      options.form = im::Form::kClassic;
+      const im::Imported imported = im::assemble(sets, options);
+      im::data_file_points(imported);
+      im::summary_text(imported);
+      im::starting_entry(imported);
     }
-    im::Options options;
-    options.wavelength = 5.0;
-    const im::Imported imported = im::assemble(sets, options);
-    im::data_file_points(imported);
-    im::starting_entry(imported);
   } catch (const im::ImportError&) {
   }
   return 0;

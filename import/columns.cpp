@@ -274,8 +274,12 @@ DataSet ncnr_set(const std::vector<Line>& lines, const std::string& name) {
         fail_at(name, l.number, problem);
       set.wavelength = w;
     } else {
-      if (words.size() < 2 || words[1].size() != 1 || ncnr_channel(words[1][0]) == kNoChannel)
-        fail_at(name, l.number, "expected #polarization A, B, C or D");
+      const bool sign = words.size() >= 2 && (words[1] == "+" || words[1] == "-");
+      if (words.size() < 2 || words[1].size() != 1 ||
+          (!sign && ncnr_channel(words[1][0]) == kNoChannel))
+        fail_at(name, l.number,
+                "expected #polarization A, B, C or D (a cross section), or + or - (a polarizer "
+                "state without an analyser)");
       set.polarization = std::string(words[1]);
     }
   }
@@ -290,6 +294,12 @@ DataSet ncnr_set(const std::vector<Line>& lines, const std::string& name) {
                         "does not end in A, B, C or D (A = --, B = -+, C = +-, D = ++)");
     }
   }
+  // A sign: a polarizer state without an analyser.
+  if (set.polarization == "+" || set.polarization == "-") {
+    set_sign_state(set, set.polarization);
+    return set;
+  }
+  set.beam = Beam::kAnalysed;
   set.channel = ncnr_channel(set.polarization[0]);
   if (set.polarization[0] >= 'a') set.polarization[0] = static_cast<char>(set.polarization[0] - 32);
   return set;
@@ -301,12 +311,31 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
   return detail::ncnr_set(detail::read_lines(in, name), name);
 }
 
-DataSet read_columns(std::istream& in, const std::string& name, int channel) {
-  const std::vector<Line> lines = detail::read_lines(in, name);
+void set_sign_state(DataSet& set, const std::string& signs) {
+  static constexpr std::array<std::string_view, kChannels> kAnalysed = {"++", "--", "+-", "-+"};
+  for (std::size_t c = 0; c < kAnalysed.size(); ++c) {
+    if (signs != kAnalysed[c]) continue;
+    set.beam = Beam::kAnalysed;
+    set.channel = static_cast<int>(c);
+    return;
+  }
+  if (signs == "+" || signs == "-") {
+    set.beam = Beam::kPolarizerOnly;
+    set.channel = signs == "+" ? 0 : 1;
+    return;
+  }
+  set.beam = Beam::kUnknown;
+  set.channel = kNoChannel;
+}
+
+DataSet read_columns(std::istream& in, const std::string& name, const std::string& polarization) {
   DataSet set;
   set.file = name;
-  set.channel = channel;
-  set.polarization = std::string(kChannelNames.at(static_cast<std::size_t>(channel)));
+  set.polarization = polarization;
+  set_orso_state(set, polarization);
+  if (set.beam == Beam::kUnknown)
+    throw ImportError(name + ": " + textio::quoted(polarization) + " is no spin state");
+  const std::vector<Line> lines = detail::read_lines(in, name);
   detail::PointColumns columns;
   for (const Line& l : lines) {
     const std::string_view s = l.text;
@@ -357,9 +386,9 @@ std::vector<DataSet> read_reduced_file(const std::string& path) {
   return read_reduced(f, path);
 }
 
-DataSet read_column_file(const std::string& path, int channel) {
+DataSet read_column_file(const std::string& path, const std::string& polarization) {
   std::ifstream f = open_file(path);
-  return read_columns(f, path, channel);
+  return read_columns(f, path, polarization);
 }
 
 }  // namespace tessaline::importer

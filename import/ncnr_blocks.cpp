@@ -9,14 +9,15 @@
 //   0.0100000000e+00 9.0000000000e-01 1.0000000000e-02 3.0000000000e-04
 //
 // The cross section is written with signs, polarizer first: ++ = UU, -- = DD,
-// +- = UD, -+ = DU.  Every column is taken by its name, in whatever order the
-// file lists them (kColumnNames); a name not known there is refused rather than
-// guessed, since a resolution read as an error bar would weight the fit
-// wrongly without a sign.  The resolution column is one standard deviation of
-// Qz.  Only the keys used here are decoded, and only when they hold a string, a
-// number or a flat list of them; other keys may hold anything and are passed
-// by.  A key used here may be given only once in a block's header, or again
-// with the same value.
+// +- = UD, -+ = DU; "+" and "-" are the two states of a polarizer without an
+// analyser, and "" is an unpolarized curve.  Every column is taken by its
+// name, in whatever order the file lists them (kColumnNames); a name not known
+// there is refused rather than guessed, since a resolution read as an error
+// bar would weight the fit wrongly without a sign.  The resolution column is
+// one standard deviation of Qz.  Only the keys used here are decoded, and only
+// when they hold a string, a number or a flat list of them; other keys may
+// hold anything and are passed by.  A key used here may be given only once in
+// a block's header, or again with the same value.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -143,14 +144,6 @@ std::string_view trimmed(std::string_view s) {
   const auto first = s.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
   return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-int sign_channel(const std::string& p) {
-  if (p == "++") return 0;
-  if (p == "--") return 1;
-  if (p == "+-") return 2;
-  if (p == "-+") return 3;
-  return kNoChannel;
 }
 
 // Qz and its resolution in 1/A from the declared unit; empty for no unit
@@ -335,7 +328,13 @@ std::vector<DataSet> ncnr_block_sets(const std::vector<Line>& lines, const std::
           fail_at(name, l.number, "expected a string after " + textio::quoted(key) + ":");
         } else if (key == "polarization") {
           b.set.polarization = *values[0];
-          b.set.channel = sign_channel(b.set.polarization);
+          // An empty polarization names no polarizing device: unpolarized.
+          if (b.set.polarization.empty()) {
+            b.set.beam = Beam::kUnpolarized;
+            b.set.channel = 0;
+          } else {
+            set_sign_state(b.set, b.set.polarization);
+          }
         } else {
           b.set.name = values[0]->substr(0, 40);
         }

@@ -334,9 +334,7 @@ void SetReader::polarization(DataSet& set) {
   auto p = find(yaml_, {"data_source", "measurement", "instrument_settings", "polarization"});
   if (!p) p = find(yaml_, {"data_source", "measurement", "polarization"});
   set.polarization = p && p->IsScalar() ? p->Scalar() : std::string();
-  static constexpr const char* kOrso[kChannels] = {"pp", "mm", "pm", "mp"};
-  for (int c = 0; c < kChannels; ++c)
-    if (set.polarization == kOrso[c]) set.channel = c;
+  set_orso_state(set, set.polarization);
 }
 
 void SetReader::wavelength(DataSet& set) {
@@ -444,6 +442,31 @@ std::vector<DataSet> orso_sets(const std::vector<Line>& lines, const std::string
 }
 
 }  // namespace detail
+
+void set_orso_state(DataSet& set, const std::string& polarization) {
+  struct State {
+    const char* name;
+    Beam beam;
+    int channel;
+  };
+  static constexpr State kStates[] = {{"pp", Beam::kAnalysed, 0},
+                                      {"mm", Beam::kAnalysed, 1},
+                                      {"pm", Beam::kAnalysed, 2},
+                                      {"mp", Beam::kAnalysed, 3},
+                                      {"po", Beam::kPolarizerOnly, 0},
+                                      {"mo", Beam::kPolarizerOnly, 1},
+                                      {"op", Beam::kAnalyserOnly, 0},
+                                      {"om", Beam::kAnalyserOnly, 1},
+                                      {"unpolarized", Beam::kUnpolarized, 0},
+                                      {"", Beam::kUnpolarized, 0}};
+  set.beam = Beam::kUnknown;
+  set.channel = kNoChannel;
+  for (const State& st : kStates) {
+    if (polarization != st.name) continue;
+    set.beam = st.beam;
+    set.channel = st.channel;
+  }
+}
 
 std::vector<DataSet> read_orso(std::istream& in, const std::string& name) {
   return detail::orso_sets(detail::read_lines(in, name), name);

@@ -1,7 +1,9 @@
 // tessaline-import as a whole program: data made by tessaline-sim, written as an
 // ORSO file and as four NCNR files by the small writers below (Qz = 4 pi sin
-// theta / lambda), imported back and fitted; and the refusals of bad input,
-// each with a message naming the file and without touching the output.
+// theta / lambda), imported back and fitted; curves measured without an
+// analyser or unpolarized, imported into the channels the program models them
+// in, with the polarization vectors that model them; and the refusals of bad
+// input, each with a message naming the file and without touching the output.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,12 +14,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "driver/driver.hpp"
+#include "report/readers.hpp"
+#include "report/results_layout.hpp"
 #include "tests/driver/scratch.hpp"
 #include "tests/e2e/run_program.hpp"
 #include "tests/e2e/text_compare.hpp"
@@ -51,15 +57,54 @@ std::string num(double v) {
 
 double qz_of(double theta) { return 4 * std::numbers::pi * std::sin(theta) / kLambda; }
 
-// Data-file channel c as reduced lines "Qz R dR [sQz]", with a resolution of 2%
-// of Qz when `resolution` is set.
-std::string rows(const std::vector<DataPoint>& ch, bool resolution) {
+// The Qz resolution of a point at angle theta, one standard deviation.
+using QzResolution = double (*)(double theta);
+double two_percent(double theta) { return 0.02 * qz_of(theta); }
+
+// Data-file channel c as reduced lines "Qz R dR [sQz]", with the resolution
+// `sqz` when it is given.
+std::string rows(const std::vector<DataPoint>& ch, QzResolution sqz) {
   std::string s;
   for (const DataPoint& p : ch) {
     const double q = qz_of(p.theta);
-    s += num(q) + " " + num(p.R) + " " + num(p.dR) + (resolution ? " " + num(0.02 * q) : "") + "\n";
+    s += num(q) + " " + num(p.R) + " " + num(p.dR) + (sqz ? " " + num(sqz(p.theta)) : "") + "\n";
   }
   return s;
+}
+
+// The first lines of an ORSO 1.0 file at kLambda, the polarization given by
+// `polarization` (no such line when it is empty), columns Qz, R, sR, sQz.
+std::string orso_header(const std::string& polarization) {
+  return "# # ORSO reflectivity data file | 1.0 standard | YAML encoding | "
+         "https://www.reflectometry.org/\n"
+         "# data_source:\n"
+         "#   owner: {name: test writer}\n"
+         "#   experiment: {title: round trip, instrument: none, start_date: 2026-01-01, "
+         "probe: neutron}\n"
+         "#   sample: {name: film}\n"
+         "#   measurement:\n"
+         "#     instrument_settings:\n"
+         "#       incident_angle: {min: 0.1, max: 2.0, unit: deg}\n"
+         "#       wavelength: {magnitude: " +
+         num(kLambda) + ", unit: angstrom}\n" +
+         (polarization.empty() ? "" : "#       polarization: " + polarization + "\n") +
+         "#     data_files: []\n"
+         "# reduction: {software: {name: test writer}}\n"
+         "# data_set: first\n"
+         "# columns:\n"
+         "# - {name: Qz, unit: 1/angstrom, physical_quantity: normal momentum transfer}\n"
+         "# - {name: R, physical_quantity: specular reflectivity}\n"
+         "# - {error_of: R, error_type: uncertainty, value_is: sigma}\n"
+         "# - {error_of: Qz, error_type: resolution, value_is: sigma}\n"
+         "# #     Qz      R      sR      sQz\n";
+}
+
+// A further ORSO data set that overrides only the polarization.
+std::string orso_next_set(const std::string& polarization) {
+  return "\n# data_set: " + polarization +
+         "\n# data_source:\n#   measurement:\n#     instrument_settings:\n"
+         "#       polarization: " +
+         polarization + "\n";
 }
 
 // An ORSO 1.0 file with one data set per channel, in the order given by
@@ -67,41 +112,11 @@ std::string rows(const std::vector<DataPoint>& ch, bool resolution) {
 std::string orso_text(const Channels& ch, const std::array<int, 4>& order,
                       const std::array<std::string, 4>& extra) {
   static constexpr const char* kPol[4] = {"pp", "mm", "pm", "mp"};
-  std::string s =
-      "# # ORSO reflectivity data file | 1.0 standard | YAML encoding | "
-      "https://www.reflectometry.org/\n"
-      "# data_source:\n"
-      "#   owner: {name: test writer}\n"
-      "#   experiment: {title: round trip, instrument: none, start_date: 2026-01-01, "
-      "probe: neutron}\n"
-      "#   sample: {name: film}\n"
-      "#   measurement:\n"
-      "#     instrument_settings:\n"
-      "#       incident_angle: {min: 0.1, max: 2.0, unit: deg}\n"
-      "#       wavelength: {magnitude: " +
-      num(kLambda) +
-      ", unit: angstrom}\n"
-      "#       polarization: " +
-      kPol[order[0]] +
-      "\n"
-      "#     data_files: []\n"
-      "# reduction: {software: {name: test writer}}\n"
-      "# data_set: first\n"
-      "# columns:\n"
-      "# - {name: Qz, unit: 1/angstrom, physical_quantity: normal momentum transfer}\n"
-      "# - {name: R, physical_quantity: specular reflectivity}\n"
-      "# - {error_of: R, error_type: uncertainty, value_is: sigma}\n"
-      "# - {error_of: Qz, error_type: resolution, value_is: sigma}\n"
-      "# #     Qz      R      sR      sQz\n";
+  std::string s = orso_header(kPol[order[0]]);
   for (std::size_t k = 0; k < 4; ++k) {
     const int c = order[k];
-    if (k > 0) {
-      s += "\n# data_set: " + std::string(kPol[c]) +
-           "\n# data_source:\n#   measurement:\n#     instrument_settings:\n"
-           "#       polarization: " +
-           kPol[c] + "\n";
-    }
-    s += rows(ch[static_cast<std::size_t>(c)], true) + extra[static_cast<std::size_t>(c)];
+    if (k > 0) s += orso_next_set(kPol[c]);
+    s += rows(ch[static_cast<std::size_t>(c)], two_percent) + extra[static_cast<std::size_t>(c)];
   }
   return s;
 }
@@ -151,13 +166,13 @@ Outcome import(const ScratchDir& dir, const std::vector<std::string>& args) {
 }
 
 // The numbers of the summary row of a channel: read, excluded, Qz out, not
-// finite, dR < 1e-30, not in all, merged, kept.
+// finite, dR < 1e-30, (with --classic: not in all, merged,) kept.
 std::vector<int> summary_row(const std::string& out, const std::string& channel) {
   for (const auto& line : split_lines(out)) {
     if (line.rfind(channel + " ", 0) != 0) continue;
     std::istringstream s(line.substr(channel.size()));
-    std::vector<int> v(8);
-    for (int& x : v) s >> x;
+    std::vector<int> v;
+    for (int x; s >> x;) v.push_back(x);
     return v;
   }
   ADD_FAILURE() << "no row for " << channel << " in\n" << out;
@@ -192,15 +207,23 @@ TEST(ImportRoundTrip, OrsoDataSetsInAnyOrderComeBackToTheBit) {
   ASSERT_EQ(o.status, 0) << o.err;
   expect_same_points(data_file_channels(dir.file("film.dat")), sim);
 
-  // read, excluded, Qz out, not finite, dR < 1e-30, not in all, merged, kept
-  EXPECT_EQ(summary_row(o.out, "UU"), (std::vector<int>{152, 0, 1, 0, 1, 0, 0, 150}));
-  EXPECT_EQ(summary_row(o.out, "DD"), (std::vector<int>{152, 0, 1, 1, 0, 0, 0, 150}));
-  EXPECT_EQ(summary_row(o.out, "UD"), (std::vector<int>{151, 0, 0, 1, 0, 0, 0, 150}));
-  EXPECT_EQ(summary_row(o.out, "DU"), (std::vector<int>{150, 0, 0, 0, 0, 0, 0, 150}));
+  // read, excluded, Qz out, not finite, dR < 1e-30, kept
+  EXPECT_EQ(summary_row(o.out, "UU"), (std::vector<int>{152, 0, 1, 0, 1, 150}));
+  EXPECT_EQ(summary_row(o.out, "DD"), (std::vector<int>{152, 0, 1, 1, 0, 150}));
+  EXPECT_EQ(summary_row(o.out, "UD"), (std::vector<int>{151, 0, 0, 1, 0, 150}));
+  EXPECT_EQ(summary_row(o.out, "DU"), (std::vector<int>{150, 0, 0, 0, 0, 150}));
 
-  // The entry file: the collimation from sigma_theta = sQz lambda / (4 pi cos
-  // theta) = 0.02 tan theta, whose median over the four equal grids lies
-  // between grid angles 75 and 76.
+  // Every point carries its own resolution, sigma_theta = sQz lambda / (4 pi
+  // cos theta) = 0.02 tan theta.
+  const MeasuredData d = read_measured_points(dir.file("film.dat"), 0);
+  EXPECT_TRUE(d.point_list);
+  ASSERT_TRUE(d.has_resolution);
+  for (std::size_t c = 0; c < 4; ++c)
+    for (const DataPoint& p : d.channel[c])
+      EXPECT_NEAR(p.resolution, 0.02 * std::tan(p.theta), 1e-14 * p.resolution);
+
+  // The entry file: the kernel's shape, sigma the median of those resolutions,
+  // which over the four equal grids lies between grid angles 75 and 76.
   auto t = make_tables();
   textio::OutStream quiet;
   read_entry_file(*t, dir.file("film.ent"), quiet);
@@ -210,6 +233,16 @@ TEST(ImportRoundTrip, OrsoDataSetsInAnyOrderComeBackToTheBit) {
   EXPECT_NEAR(t->coll_sigma, median, 5e-4 * median);  // written to four digits
   EXPECT_NEAR(t->coll_step, t->coll_sigma / 2, 1e-12 * median);
   EXPECT_EQ(t->j0, 13);
+
+  // The classic form of the same file: four equal channels and no resolution
+  // column, the same points.
+  const Outcome c = import(dir, {"-o", "classic.dat", "--classic", "film.ort"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  const MeasuredData classic = read_measured_points(dir.file("classic.dat"), 0);
+  EXPECT_FALSE(classic.point_list);
+  EXPECT_EQ(classic.nn, 150);
+  expect_same_points(classic.channel, sim);
+  EXPECT_EQ(summary_row(c.out, "UU"), (std::vector<int>{152, 0, 1, 0, 1, 0, 0, 150}));
 }
 
 TEST(ImportRoundTrip, NcnrFilesComeBackToTheBitAndTheirFitRunsToItsEnd) {
@@ -218,13 +251,13 @@ TEST(ImportRoundTrip, NcnrFilesComeBackToTheBitAndTheirFitRunsToItsEnd) {
   // Cross sections: A = DD, B = DU, C = UD, D = UU.  A and C say so in their
   // header, B and D only by their names; B and D have excluded points; C
   // declares its columns in another order.
-  dir.write("run.reflA", ncnr_text(rows(sim[1], false), "A"));
-  dir.write("run.reflB", ncnr_text("#0.0015 3 0.1\n# 0.0016 -2 0.1\n" + rows(sim[3], false), ""));
+  dir.write("run.reflA", ncnr_text(rows(sim[1], nullptr), "A"));
+  dir.write("run.reflB", ncnr_text("#0.0015 3 0.1\n# 0.0016 -2 0.1\n" + rows(sim[3], nullptr), ""));
   std::string c_rows;
   for (const DataPoint& p : sim[2])
     c_rows += num(p.R) + " " + num(p.dR) + " " + num(qz_of(p.theta)) + "\n";
   dir.write("run.reflC", ncnr_text(c_rows, "C", kLambda, "R dR Qz"));
-  dir.write("run.reflD", ncnr_text("#0.0 inf nan\n" + rows(sim[0], false), ""));
+  dir.write("run.reflD", ncnr_text("#0.0 inf nan\n" + rows(sim[0], nullptr), ""));
   const Outcome o = import(dir, {"run.reflC", "run.reflA", "-o", "run.dat", "run.reflD", "--entry",
                                  "run.ent", "run.reflB"});
   ASSERT_EQ(o.status, 0) << o.err;
@@ -263,6 +296,164 @@ TEST(ImportRoundTrip, NcnrBlocksOfTheFourChannelsInOneFileComeBackToTheBit) {
   read_entry_file(*t, dir.file("film.ent"), quiet);
   const double median = 0.01 * (std::tan(sim[0][74].theta) + std::tan(sim[0][75].theta));
   EXPECT_NEAR(t->coll_sigma, median, 5e-4 * median);
+}
+
+// The film example's true model with the y components of the polarizer and
+// the analyser replaced.
+std::string film_true_with(const std::string& pi_y, const std::string& pf_y) {
+  std::ifstream f(std::string(TESSALINE_EXAMPLES_DIR) + "/film_true.ent");
+  std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  for (const auto& [label, value] : {std::pair{"Pi(y)", pi_y}, std::pair{"Pf(y)", pf_y}}) {
+    const std::size_t at = text.find(label);
+    const std::size_t start = text.rfind('\n', at) + 1;
+    text.replace(start, at - start, value + "      ");
+  }
+  return text;
+}
+
+// The sQz of the film example's angular resolution, 0.15 mrad: sigma_Qz =
+// 4 pi cos theta sigma_theta / lambda.
+double film_resolution(double theta) {
+  return 4 * std::numbers::pi * std::cos(theta) * 0.15e-3 / kLambda;
+}
+
+// The normalized chi-square of iteration 0 in the results file of `dir`.
+double first_chi_square(const ScratchDir& dir) {
+  const std::string results = dir.read("VreloBag.dat");
+  const std::size_t at = results.find(results_layout::kChiLabel);
+  if (at == std::string::npos) return -1;
+  const std::size_t from = at + results_layout::kChiLabel.size();
+  return parse_e_field(results.substr(from, results.find('\n', from) - from)).value_or(-1);
+}
+
+// Curves measured without an analyser, without a polarizer, or with neither:
+// the film example's model with those vectors made the data (noise-free), the
+// curves go into ORSO data sets named as such instruments name them, and the
+// import must put each into the channel in which the program models it, with
+// the vectors that model it, so that the true model fits them at iteration 0
+// with a normalized chi-square of zero; a swapped channel would not.
+TEST(ImportSpinStates, CurvesWithoutAnAnalyserOrPolarizerFitTheModelThatMadeThem) {
+  struct Case {
+    const char* what;
+    std::string pi_y, pf_y;                         // of the model that made the data
+    std::vector<std::pair<std::string, int>> sets;  // polarization, channel of the model
+    std::array<double, 6> vectors;                  // Pi and Pf of the starting entry
+    double scaling;                                 // of the starting entry
+    std::array<std::size_t, 4> counts;              // points per channel written
+  };
+  const std::vector<Case> cases = {
+      {"half-polarized",
+       "0.98",
+       "0.0",
+       {{"mo", 1}, {"po", 0}},
+       {0, 1, 0, 0, 0, 0},
+       0.5,
+       {150, 150, 0, 0}},
+      {"analyser only",
+       "0.0",
+       "0.97",
+       {{"op", 0}, {"om", 1}},
+       {0, 0, 0, 0, 1, 0},
+       0.5,
+       {150, 150, 0, 0}},
+      {"unpolarized", "0.0", "0.0", {{"", 0}}, {0, 0, 0, 0, 0, 0}, 0.5, {150, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    dir.write("true.ent", film_true_with(c.pi_y, c.pf_y));
+    const Outcome sim =
+        run_in(dir, TESSALINE_SIM_EXE, {"true.ent", "--grid", "0.002", "0.03", "sim.dat"}, "");
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    const Channels model = data_file_channels(dir.file("sim.dat"));
+    std::string ort = orso_header(c.sets[0].first);
+    for (std::size_t k = 0; k < c.sets.size(); ++k) {
+      if (k > 0) ort += orso_next_set(c.sets[k].first);
+      ort += rows(model[static_cast<std::size_t>(c.sets[k].second)], film_resolution);
+    }
+    dir.write("data.ort", ort);
+    const Outcome o = import(dir, {"-o", "data.dat", "--entry", "start.ent", "data.ort"});
+    ASSERT_EQ(o.status, 0) << o.err;
+
+    const MeasuredData d = read_measured_points(dir.file("data.dat"), 0);
+    ASSERT_TRUE(d.point_list);
+    EXPECT_TRUE(d.has_resolution);
+    for (std::size_t ch = 0; ch < 4; ++ch) EXPECT_EQ(d.channel[ch].size(), c.counts[ch]);
+    // The starting entry's vectors and scale, as the program reads them: the
+    // last six parameters are Pi and Pf, the scale comes eight from the end.
+    auto t = make_tables();
+    textio::OutStream quiet;
+    read_entry_file(*t, dir.file("start.ent"), quiet);
+    std::array<double, 6> vectors{};
+    for (int k = 0; k < 6; ++k) vectors[static_cast<std::size_t>(k)] = t->PARAM(t->NPAR - 5 + k);
+    EXPECT_EQ(vectors, c.vectors);
+    EXPECT_EQ(t->PARAM(t->NPAR - 8), c.scaling);
+    EXPECT_NE(dir.read("start.ent").find("(0, 0, 0)"), std::string::npos);
+
+    const Outcome fit = run_in(dir, TESSALINE_EXE, {}, "true.ent\ndata.dat\n0\n0\n\n");
+    EXPECT_EQ(fit.status, 0) << fit.err;
+    const double chi = first_chi_square(dir);
+    EXPECT_GE(chi, 0.0);
+    EXPECT_LT(chi, 1e-12);
+  }
+}
+
+// The real time-of-flight measurement (Amor, unpolarized, only a wavelength
+// band in its header): imported with --wavelength, every point that has an
+// error bar kept with its own resolution, and fitted by the program with the
+// shipped example's model to a normal end.
+TEST(ImportRealMeasurement, TheTimeOfFlightCurveFitsToANormalEndWithItsOwnResolution) {
+  const std::string ort = std::string(TESSALINE_IMPORT_DATA) + "/orso/prist5_10K_m_025.Rqz.ort";
+  // The file's points, read here: Qz R sR sQz after the header.
+  std::vector<std::array<double, 4>> rows_of_file;
+  {
+    std::ifstream f(ort);
+    std::string line;
+    while (std::getline(f, line)) {
+      if (line.empty() || line[0] == '#') continue;
+      std::istringstream in(line);
+      std::array<double, 4> r{};
+      in >> r[0] >> r[1] >> r[2] >> r[3];
+      rows_of_file.push_back(r);
+    }
+  }
+  ASSERT_EQ(rows_of_file.size(), 79u);
+  std::vector<std::array<double, 4>> usable;
+  for (const auto& r : rows_of_file)
+    if (r[2] >= 1e-30) usable.push_back(r);
+
+  ScratchDir dir;
+  const Outcome o = import(dir, {"-o", "prist5.dat", "--wavelength", "6", ort});
+  ASSERT_EQ(o.status, 0) << o.err;
+  const MeasuredData d = read_measured_points(dir.file("prist5.dat"), 0);
+  ASSERT_TRUE(d.point_list && d.has_resolution);
+  ASSERT_EQ(d.channel[0].size(), usable.size());
+  for (std::size_t c = 1; c < 4; ++c) EXPECT_TRUE(d.channel[c].empty());
+  for (std::size_t k = 0; k < usable.size(); ++k) {
+    const DataPoint& p = d.channel[0][k];
+    const double theta = std::asin(usable[k][0] * 6 / (4 * std::numbers::pi));
+    EXPECT_EQ(p.R, usable[k][1]);
+    EXPECT_EQ(p.dR, usable[k][2]);
+    EXPECT_NEAR(p.theta, theta, 1e-15 * theta);
+    const double sigma = usable[k][3] * 6 / (4 * std::numbers::pi * std::cos(theta));
+    EXPECT_NEAR(p.resolution, sigma, 1e-14 * sigma);
+  }
+
+  // The example's model, with the first 17 points (those below the plateau,
+  // README) excluded at the prompt.
+  std::ifstream e(std::string(TESSALINE_EXAMPLES_DIR) + "/unpolarized/prist5.ent");
+  dir.write("prist5.ent",
+            std::string((std::istreambuf_iterator<char>(e)), std::istreambuf_iterator<char>()));
+  const Outcome fit = run_in(dir, TESSALINE_EXE, {}, "prist5.ent\nprist5.dat\n17\n0\n\n");
+  EXPECT_EQ(fit.status, 0) << fit.err;
+  for (const char* failure :
+       {"CHI-SQ. WANTS NOT DECREASE", "INFINIT ERROR ESTIMATIONS", "ITERATION LIMIT IS EXEDED"})
+    EXPECT_EQ(fit.out.find(failure), std::string::npos) << failure;
+  const auto results = split_lines(dir.read("VreloBag.dat"));
+  ASSERT_FALSE(results.empty());
+  EXPECT_EQ(results.back(), std::string(73, '%'));
+  EXPECT_TRUE(dir.exists("VreloFunctUU.dat"));
+  EXPECT_GT(first_chi_square(dir), 0.0);
 }
 
 TEST(ImportInputs, PipesFifosAndProcessSubstitutionReadAsFiles) {
@@ -335,6 +526,11 @@ TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
       "# data_source:\n#   measurement:\n#     instrument_settings:\n"
       "#       wavelength: {magnitude: 5, unit: angstrom}\n"
       "#       polarization: pp\n";
+  const auto good_header_of = [&](const std::string& polarization) {
+    std::string h = good_header;
+    h.replace(h.find("pp\n"), 2, polarization);
+    return h;
+  };
 
   struct Case {
     const char* what;
@@ -360,7 +556,21 @@ TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
         {"s.reflC", ncnr_text(three, "")},
         {"s.reflD", ncnr_text(three, "")}},
        {"s.reflA", "s.reflC", "s.reflD", "t.reflA"},
-       {"channel DD is given twice: by s.reflA and by t.reflA", "Missing: DU"}},
+       {"channel DD is given twice: by s.reflA (A = DD) and by t.reflA (A = DD)"}},
+      {"analysed and half-polarized together",
+       {{"s.reflA", ncnr_text(three, "")}, {"s.refl", ncnr_text(three, "+")}},
+       {"s.reflA", "s.refl"},
+       {"s.reflA: A = DD; s.refl: + (polarizer only, no analyser)",
+        "one polarizer vector Pi and one analyser vector Pf"}},
+      {"a polarization not known here",
+       {{"v.ort", good_header_of("vector") + "# columns:\n# - {name: Qz, unit: 1/angstrom}\n"
+                                             "# - {name: R}\n# - {error_of: R}\n0.01 1 0.1\n"}},
+       {"v.ort"},
+       {"v.ort, data set 0: \"vector\", a polarization not known here"}},
+      {"the classic form without an analyser",
+       {{"s.refl", ncnr_text(three, "+")}},
+       {"--classic", "s.refl"},
+       {"--classic", "Without --classic the import writes a point list"}},
       {"ORSO columns",
        {{"cols.ort", good_header + "# columns:\n# - {name: Qz, unit: 1/angstrom}\n"
                                    "# - {name: I, unit: 1/s}\n# - {error_of: I}\n0.01 1 0.1\n"}},
@@ -392,6 +602,10 @@ TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
       {"more than 1000 points",
        {{"uu", plain_1001}, {"dd", plain_1001}, {"ud", plain_1001}, {"du", plain_1001}},
        {"--uu", "uu", "--dd", "dd", "--ud", "ud", "--du", "du", "--wavelength", "5"},
+       {"channel UU keeps 1001 usable points, more than the 1000", "--classic --merge"}},
+      {"more than 1000 points, classic",
+       {{"uu", plain_1001}, {"dd", plain_1001}, {"ud", plain_1001}, {"du", plain_1001}},
+       {"--classic", "--uu", "uu", "--dd", "dd", "--ud", "ud", "--du", "du", "--wavelength", "5"},
        {"1001 points per channel", "more than the 1000", "--merge"}},
   };
   for (const Case& c : cases) {
@@ -426,7 +640,8 @@ TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
                                              {"-o", "out.dat"},
                                              {"-o", "out.dat", "--bogus", "x"},
                                              {"-o", "out.dat", "--wavelength", "-1", "x.ort"},
-                                             {"-o", "out.dat", "--uu", "uu"}}) {
+                                             {"-o", "out.dat", "--uu", "uu", "x.ort"},
+                                             {"-o", "out.dat", "--po", "uu", "--po", "dd"}}) {
     const Outcome bad = import(dir, args);
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("usage: tessaline-import"), std::string::npos) << bad.err;

@@ -271,7 +271,7 @@ TEST(PointLines, NumbersWithGarbageAndSurplusNumbersAreRefused) {
             "c.dat, line 1: expected the columns Qz R dR or Qz R dR "
             "dQz, found 5 numbers"}}) {
     std::istringstream in(text);
-    const std::string m = refusal([&] { read_columns(in, "c.dat", 0); });
+    const std::string m = refusal([&] { read_columns(in, "c.dat", "pp"); });
     EXPECT_TRUE(has(m, message)) << m;
   }
 }

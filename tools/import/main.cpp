@@ -1,15 +1,20 @@
 // tessaline-import: reduced reflectivity files to the data file of a fit.
 //
-//   tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge] FILE...
-//   tessaline-import -o DATA [...] --uu FILE --dd FILE --ud FILE --du FILE
+//   tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--classic [--merge]] FILE...
+//   tessaline-import -o DATA [...] --uu FILE --dd FILE ... (plain columns, by spin state)
 //
-// Reads one ORSO .ort file holding the four polarized data sets, NCNR reduced
-// files (one cross section each, or the newer kind with a block per cross
-// section), or four plain column files named by channel; writes DATA, and with --entry a starting
-// entry file; prints what it kept and dropped per channel.  An output that names an input, or
-// both outputs naming one file, is refused before anything is read; DATA and ENTRY are written
-// together or not at all.  Exit status: 0 when DATA was written, 1 when the input cannot be used,
-// a file cannot be written or standard output fails, 2 on a bad command line.
+// Reads ORSO .ort files, NCNR reduced files (one cross section each, or the
+// newer kind with a block per cross section) or plain column files named by
+// their spin state; writes DATA, a point list of every usable point (or with
+// --classic the four equal channels of the classic data file), and with
+// --entry a starting entry file; prints what it kept and dropped per channel.
+// The reading, the physics and the file formats are the import library's; this
+// parses the command line.  An output that names an input, or both outputs
+// naming one file, is refused before anything is read; DATA and ENTRY are
+// written together or not at all.  Exit status: 0 when DATA was written, 1 when
+// the input cannot be used, a file cannot be written or standard output fails,
+// 2 on a bad command line.
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -27,68 +32,50 @@ using namespace tessaline;
 using namespace tessaline::importer;
 
 constexpr const char* kUsage =
-    "usage: tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge] FILE...\n"
-    "       tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--merge]\n"
-    "                        --uu FILE --dd FILE --ud FILE --du FILE\n";
+    "usage: tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--classic [--merge]]\n"
+    "                        FILE...\n"
+    "       tessaline-import -o DATA [--entry ENTRY] [--wavelength L] [--classic [--merge]]\n"
+    "                        --uu FILE --dd FILE ... (plain columns, one per spin state)\n";
 
 constexpr const char* kHelp =
     "\n"
-    "Reads reduced polarized reflectivity and writes DATA, the data file of a fit:\n"
-    "the four spin channels UU, DD, UD, DU with the same number of points each,\n"
-    "every point R, dR and the glancing angle theta = asin(Qz L / 4 pi) in rad.\n"
+    "Reads reduced reflectivity and writes DATA, the data file of a fit: by default a\n"
+    "point list of every usable point, each channel with its own number of points\n"
+    "and each point with its angular resolution when the files give a Qz\n"
+    "resolution; every point R, dR and the glancing angle theta = asin(Qz L / 4 pi).\n"
     "\n"
-    "FILE...            one ORSO .ort file with the data sets pp, mm, pm and mp, or\n"
-    "                   four NCNR reduced files (cross section from #polarization,\n"
-    "                   else the last letter of the name: A = DD, B = DU, C = UD,\n"
-    "                   D = UU), or NCNR files of the newer kind ('# \"key\": value'\n"
-    "                   header lines), one block per cross section: \"++\" = UU,\n"
-    "                   \"--\" = DD, \"+-\" = UD, \"-+\" = DU\n"
-    "--uu/--dd/--ud/--du FILE\n"
-    "                   plain column files Qz[1/A] R dR [dQz], one per channel\n"
+    "FILE...            ORSO .ort files (data sets pp, mm, pm, mp with polarizer and\n"
+    "                   analyser; po, mo half-polarized; op, om analyser only;\n"
+    "                   unpolarized), NCNR reduced files (cross section from\n"
+    "                   #polarization, else the last letter of the name: A = DD,\n"
+    "                   B = DU, C = UD, D = UU; + and - half-polarized), or NCNR\n"
+    "                   files of the newer kind ('# \"key\": value' header lines), one\n"
+    "                   block per cross section: \"++\" = UU, \"--\" = DD, \"+-\" = UD,\n"
+    "                   \"-+\" = DU, \"+\" and \"-\" half-polarized, \"\" unpolarized\n"
+    "--uu/--dd/--ud/--du FILE, --po/--mo FILE, --op/--om FILE, --unpolarized FILE\n"
+    "                   plain column files Qz[1/A] R dR [dQz], named by their spin\n"
+    "                   state in the ORSO words (po: polarizer +, no analyser)\n"
     "-o DATA            the data file to write\n"
     "--entry ENTRY      also write a starting entry file for DATA\n"
     "--wavelength L     the wavelength in A, when the files give none or only a\n"
     "                   range (time of flight, or several wavelengths)\n"
-    "--merge            when the channels have different numbers of points, merge\n"
-    "                   neighbouring points (inverse-variance weighted means of R,\n"
-    "                   Qz and the resolution) down to the shortest channel, or to\n"
-    "                   1000; the default keeps the points whose Qz is present in\n"
-    "                   all four channels and changes no point\n"
+    "--classic          write the classic data file instead: the four channels UU,\n"
+    "                   DD, UD, DU with the same number of points, keeping the\n"
+    "                   points whose Qz is present in all four channels, one kernel\n"
+    "                   for every point\n"
+    "--merge            with --classic (implied): merge neighbouring points\n"
+    "                   (inverse-variance weighted means of R, Qz and the\n"
+    "                   resolution) down to the shortest channel, or to 1000\n"
     "\n"
-    "Points excluded by the file stay out; points with Qz <= 0, a value that is\n"
-    "not finite, or an error bar below 1e-30 are left out and counted.\n";
+    "One import takes curves measured one way: with a polarizer and an analyser,\n"
+    "half-polarized, with an analyser only, or unpolarized; the starting entry file\n"
+    "sets the polarization vectors to match.  Points excluded by the file stay out;\n"
+    "points with Qz <= 0, a value that is not finite, or an error bar below 1e-30\n"
+    "are left out and counted.\n";
 
 int usage(const char* problem) {
   std::fprintf(stderr, "tessaline-import: %s\n%s", problem, kUsage);
   return 2;
-}
-
-void print_summary(const Imported& r) {
-  std::printf("Wavelength %.10g A (%s); nn = %d points per channel\n", r.wavelength,
-              r.wavelength_given ? "from --wavelength" : "from the files", r.nn());
-  std::printf("%-7s %6s %9s %7s %11s %9s %11s %7s %6s  %s\n", "channel", "read", "excluded",
-              "Qz out", "not finite", "dR<1e-30", "not in all", "merged", "kept", "from");
-  for (int c = 0; c < kChannels; ++c) {
-    const ChannelSummary& s = r.summary[static_cast<std::size_t>(c)];
-    std::printf("%-7s %6d %9d %7d %11d %9d %11d %7d %6d  %s (%s)\n",
-                std::string(kChannelNames[static_cast<std::size_t>(c)]).c_str(), s.read, s.excluded,
-                s.dropped_qz, s.dropped_nonfinite, s.dropped_error, s.dropped_unmatched,
-                s.merged_away, s.kept, s.source.c_str(), s.polarization.c_str());
-  }
-  std::printf(
-      "  excluded: commented out in the file; Qz out: Qz <= 0 or above 4 pi / L;\n"
-      "  not in all: Qz not present in all four channels (relative tolerance %g)\n",
-      kQzTolerance);
-  if (r.resolution) {
-    const Resolution& res = *r.resolution;
-    std::printf(
-        "Resolution: sigma_theta = sigma_Qz L / (4 pi cos theta) from %.4g to %.4g mrad, "
-        "median %.4g mrad (%d points)\n",
-        res.min * 1000, res.max * 1000, res.median * 1000, res.points);
-  } else {
-    std::printf("Resolution: none in the files\n");
-  }
-  for (const std::string& note : r.notes) std::printf("Note: %s\n", note.c_str());
 }
 
 bool parse_positive(const char* s, double& v) {
@@ -102,6 +89,19 @@ int fail(const char* message) {
   return 1;
 }
 
+// The plain-column options and the spin state each names, in the ORSO words.
+constexpr std::array<std::array<const char*, 2>, 9> kColumnOptions = {
+    {{"--uu", "pp"},
+     {"--dd", "mm"},
+     {"--ud", "pm"},
+     {"--du", "mp"},
+     {"--po", "po"},
+     {"--mo", "mo"},
+     {"--op", "op"},
+     {"--om", "om"},
+     {"--unpolarized", "unpolarized"}}};
+constexpr std::size_t kColumnOptionCount = kColumnOptions.size();
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,8 +113,7 @@ int main(int argc, char** argv) {
   std::string data, entry;
   Options options;
   std::vector<std::string> files;
-  std::optional<std::string> by_channel[kChannels];
-  static constexpr const char* kChannelOptions[kChannels] = {"--uu", "--dd", "--ud", "--du"};
+  std::optional<std::string> by_state[kColumnOptionCount];
 
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
@@ -134,32 +133,33 @@ int main(int argc, char** argv) {
       if (!has_value || !parse_positive(argv[++a], w))
         return usage("--wavelength needs a positive number (in A)");
       options.wavelength = w;
+    } else if (arg == "--classic") {
+      options.form = Form::kClassic;
     } else if (arg == "--merge") {
+      options.form = Form::kClassic;
       options.equalize = Equalize::kMerge;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      int c = 0;
-      while (c < kChannels && arg != kChannelOptions[c]) ++c;
-      if (c == kChannels) return usage(("unknown option " + arg).c_str());
+      std::size_t k = 0;
+      while (k < kColumnOptionCount && arg != kColumnOptions[k][0]) ++k;
+      if (k == kColumnOptionCount) return usage(("unknown option " + arg).c_str());
       if (!has_value) return usage((arg + " needs a file name").c_str());
-      if (by_channel[c]) return usage(("channel " + arg + " is given twice").c_str());
-      by_channel[c] = argv[++a];
+      if (by_state[k]) return usage((arg + " is given twice").c_str());
+      by_state[k] = argv[++a];
     } else {
       files.push_back(arg);
     }
   }
   if (data.empty()) return usage("the data file to write is missing (-o DATA)");
   int named = 0;
-  for (const auto& f : by_channel) named += f ? 1 : 0;
+  for (const auto& f : by_state) named += f ? 1 : 0;
   if (named > 0 && !files.empty())
-    return usage("give either FILE... or the four --uu/--dd/--ud/--du files, not both");
-  if (named > 0 && named < kChannels)
-    return usage("plain column files need all four of --uu, --dd, --ud and --du");
+    return usage("give either FILE... or plain column files (--uu, --po, ...), not both");
   if (named == 0 && files.empty()) return usage("no input files");
 
   try {
     std::vector<textio::NamedFile> inputs;
     for (const std::string& f : files) inputs.push_back({f, "reduced file"});
-    for (const auto& f : by_channel) {
+    for (const auto& f : by_state) {
       if (f) inputs.push_back({*f, "reduced file"});
     }
     std::vector<textio::NamedFile> outputs{{data, "data file"}};
@@ -167,22 +167,28 @@ int main(int argc, char** argv) {
     textio::check_outputs(inputs, outputs);
 
     std::vector<DataSet> sets;
-    if (named > 0) {
-      for (int c = 0; c < kChannels; ++c) sets.push_back(read_column_file(*by_channel[c], c));
-    } else {
-      for (const std::string& f : files) {
-        std::vector<DataSet> more = read_reduced_file(f);
-        sets.insert(sets.end(), more.begin(), more.end());
-      }
+    for (std::size_t k = 0; k < kColumnOptionCount; ++k) {
+      if (by_state[k]) sets.push_back(read_column_file(*by_state[k], kColumnOptions[k][1]));
+    }
+    for (const std::string& f : files) {
+      std::vector<DataSet> more = read_reduced_file(f);
+      sets.insert(sets.end(), more.begin(), more.end());
     }
     const Imported imported = assemble(sets, options);
-    print_summary(imported);
+    std::fputs(summary_text(imported).c_str(), stdout);
     textio::StagedFiles written;
-    stage_data_file(written, data, data_file_points(imported));
+    stage_imported_data(written, data, imported);
     if (!entry.empty()) stage_entry_file(written, entry, starting_entry(imported));
     textio::flush_standard_output();  // the summary was seen, or nothing is written
     commit_files(written);
-    std::printf("Data file written: %s (4 x %d points)\n", data.c_str(), imported.nn());
+    if (imported.form == Form::kClassic) {
+      std::printf("Data file written: %s (4 x %d points)\n", data.c_str(), imported.nn());
+    } else {
+      std::size_t total = 0;
+      for (const auto& c : imported.channels) total += c.size();
+      std::printf("Point list written: %s (%zu point%s)\n", data.c_str(), total,
+                  total == 1 ? "" : "s");
+    }
     if (!entry.empty()) std::printf("Entry file written: %s\n", entry.c_str());
   } catch (const ImportError& e) {
     return fail(e.what());
