@@ -99,12 +99,9 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, En
   double v = 0;
   in_.read(v, what);
   if (sources_ != nullptr) sources_->slot(i) = {in_.last_token(), unit};
-  double phys = v;
-  if (unit == EntryUnit::kMicro) phys = v * 1.0e-6;
-  if (unit == EntryUnit::kMilli) phys = v / 1000.0;
-  t_.PARAM(i) = phys * t_.SCALE(i);
+  t_.PARAM(i) = param_from_entry(v, unit, t_.SCALE(i));
 
-  const double shown = unit == EntryUnit::kMicro ? phys : v;
+  const double shown = unit == EntryUnit::kMicro ? v * 1.0e-6 : v;
   Record r;
   r.A(echo.label);
   if (echo.form == 'E')
@@ -114,6 +111,7 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, En
   console_.write_no_advance(r);
 
   const bool fixed = mark(what);
+  if (sources_ != nullptr) sources_->slot(i).mark_line = in_.line_number();
   if (fixed) {
     fix(i);
     console_.write(Record().A("fixed", echo.suffix_w));
@@ -166,6 +164,7 @@ void EntryReader::read() {
     in_.read(pol[j], what);
     pol_source[j].token = in_.last_token();
     pol_fixed[j] = mark(what);
+    pol_source[j].mark_line = in_.line_number();
     if (j == 2) separator("the analyser polarization Pf");
   }
   separator("the wavelength");
@@ -193,10 +192,12 @@ void EntryReader::read() {
 
   double step = 0;
   in_.read(step, "the collimation step in mrad");
+  if (sources_ != nullptr) sources_->coll_step = in_.last_token();
   console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
   t_.coll_step = step / 1000.0;
   double sigma = 0;
   in_.read(sigma, "the collimation sigma in mrad");
+  if (sources_ != nullptr) sources_->coll_sigma = in_.last_token();
   console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
   t_.coll_sigma = sigma / 1000.0;
 
@@ -239,6 +240,7 @@ void EntryReader::read() {
   separator("the zero correction");
   double zero = 0;
   in_.read(zero, "the zero correction in mrad");
+  if (sources_ != nullptr) sources_->zero_correction = in_.last_token();
   console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
   t_.zero_correction = zero / 1000.0;
   in_.close();
@@ -258,6 +260,48 @@ void EntryReader::read() {
 }
 
 }  // namespace
+
+const char* physical_unit(EntryUnit unit) {
+  switch (unit) {
+    case EntryUnit::kAngstrom:
+      return "A";
+    case EntryUnit::kMicro:
+      return "A^-2";
+    case EntryUnit::kMilli:
+      return "rad";
+    case EntryUnit::kNone:
+      break;
+  }
+  return "";
+}
+
+const char* entry_unit_name(EntryUnit unit) {
+  switch (unit) {
+    case EntryUnit::kAngstrom:
+      return "A";
+    case EntryUnit::kMicro:
+      return "1e-6 A^-2";
+    case EntryUnit::kMilli:
+      return "mrad";
+    case EntryUnit::kNone:
+      break;
+  }
+  return "";
+}
+
+double param_from_entry(double v, EntryUnit unit, double scale) {
+  double phys = v;
+  if (unit == EntryUnit::kMicro) phys = v * 1.0e-6;
+  if (unit == EntryUnit::kMilli) phys = v / 1000.0;
+  return phys * scale;
+}
+
+double entry_from_param(double param, EntryUnit unit, double scale) {
+  const double phys = param / scale;
+  if (unit == EntryUnit::kMicro) return phys * 1.0e6;
+  if (unit == EntryUnit::kMilli) return phys * 1000.0;
+  return phys;
+}
 
 void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console,
                      EntrySources* sources) {
