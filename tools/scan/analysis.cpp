@@ -2,7 +2,6 @@
 #include "tools/scan/analysis.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 namespace tessaline::scan {
@@ -12,12 +11,12 @@ bool has(const std::vector<double>& v, int i) {
   return i >= 0 && i < static_cast<int>(v.size()) && std::isfinite(v[static_cast<std::size_t>(i)]);
 }
 
-// Where chi-square reaches `target` between the grid points `inner` (below it)
-// and `outer` (at or above it), `dir` being the direction from one to the
-// other: on the parabola through them and the point before `inner` (or the
-// one after `outer`) when that parabola crosses there once, as it does near a
-// minimum, where a straight line between two coarse grid points would not;
-// else on the straight line.
+// Where chi-square rises through `target` between the grid points `inner`
+// (below it) and `outer` (at or above it), `dir` being the direction from one
+// to the other: on the parabola through them and the point before `inner` (or
+// the one after `outer`) when that parabola rises through it there once, as it
+// does near a minimum, where a straight line between two coarse grid points
+// would not; else on the straight line.
 double crossing(const Profile& p, int inner, int outer, int dir, double target) {
   const auto x = [&](int i) { return p.x[static_cast<std::size_t>(i)]; };
   const auto c = [&](int i) { return p.chi2[static_cast<std::size_t>(i)]; };
@@ -35,10 +34,12 @@ double crossing(const Profile& p, int inner, int outer, int dir, double target) 
   const double disc = b * b - 4 * a * cc;
   if (a == 0 || !(disc >= 0)) return line;
   const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
+  // The root where chi-square rises through the target going outwards.
   double found = line;
   int roots = 0;
   for (const double u : {q / a, q != 0 ? cc / q : q / a}) {
-    if (u * u1 >= 0 && std::fabs(u) <= std::fabs(u1) && std::isfinite(u)) {
+    const bool inside = u * u1 >= 0 && std::fabs(u) <= std::fabs(u1) && std::isfinite(u);
+    if (inside && (2 * a * u + b) * dir > 0) {
       if (roots == 0 || x0 + u != found) ++roots;
       found = x0 + u;
     }
@@ -50,22 +51,30 @@ double crossing(const Profile& p, int inner, int outer, int dir, double target) 
 void interval_side(const Profile& p, int best, double chi2_min, double level, int dir,
                    double& bound, bool& open, double& again) {
   const int n = static_cast<int>(p.x.size());
+  const auto delta = [&](int i) { return p.chi2[static_cast<std::size_t>(i)] - chi2_min; };
+  // The best point may itself lie above the level, on this side of the
+  // parabola's minimum: the crossing is then on the parabola, between them.
+  const Vertex v = parabola_vertex(p, best);
+  const bool before_best = v.found && (p.x[static_cast<std::size_t>(best)] - v.x) * dir > 0 &&
+                           delta(best) >= level;
   int inner = best;
   int j = best + dir;
   for (; j >= 0 && j < n; j += dir) {
     if (!has(p.chi2, j)) continue;
-    const double d = p.chi2[static_cast<std::size_t>(j)] - chi2_min;
-    if (d >= level) break;
+    if (before_best || delta(j) >= level) break;
     inner = j;
   }
-  if (j < 0 || j >= n) {
+  if (before_best) {
+    bound = v.x + dir * std::sqrt(std::max(0.0, chi2_min + level - v.chi2) / v.curvature);
+  } else if (j < 0 || j >= n) {
     open = true;
-    bound = p.x[static_cast<std::size_t>(dir > 0 ? n - 1 : 0)];
+    bound = p.x[static_cast<std::size_t>(inner)];
     return;
+  } else {
+    bound = crossing(p, inner, j, dir, chi2_min + level);
   }
-  bound = crossing(p, inner, j, dir, chi2_min + level);
-  for (int k = j + dir; k >= 0 && k < n; k += dir) {
-    if (has(p.chi2, k) && p.chi2[static_cast<std::size_t>(k)] - chi2_min < level) {
+  for (int k = before_best ? j : j + dir; k >= 0 && k < n; k += dir) {
+    if (has(p.chi2, k) && delta(k) < level) {
       if (std::isnan(again) || std::fabs(p.x[static_cast<std::size_t>(k)] - bound) <
                                    std::fabs(again - bound)) {
         again = p.x[static_cast<std::size_t>(k)];
@@ -75,68 +84,38 @@ void interval_side(const Profile& p, int best, double chi2_min, double level, in
   }
 }
 
-// Solves the n x n system a x = b (Gaussian elimination, partial pivoting);
-// false when singular.
-template <std::size_t N>
-bool solve(std::array<std::array<double, N>, N> a, std::array<double, N> b,
-           std::array<double, N>& x) {
-  for (std::size_t c = 0; c < N; ++c) {
-    std::size_t piv = c;
-    for (std::size_t r = c + 1; r < N; ++r)
-      if (std::fabs(a[r][c]) > std::fabs(a[piv][c])) piv = r;
-    if (a[piv][c] == 0) return false;
-    std::swap(a[c], a[piv]);
-    std::swap(b[c], b[piv]);
-    for (std::size_t r = c + 1; r < N; ++r) {
-      const double f = a[r][c] / a[c][c];
-      for (std::size_t k = c; k < N; ++k) a[r][k] -= f * a[c][k];
-      b[r] -= f * b[c];
-    }
-  }
-  for (std::size_t c = N; c-- > 0;) {
-    double s = b[c];
-    for (std::size_t k = c + 1; k < N; ++k) s -= a[c][k] * x[k];
-    x[c] = s / a[c][c];
-  }
-  return true;
-}
-
 MapVertex quadratic_vertex(const Grid& grid, const std::vector<double>& chi2, int best) {
   MapVertex v;
   const std::vector<int> c = grid.coords(best);
   const Axis& ax = grid.axes[0];
   const Axis& ay = grid.axes[1];
   if (c[0] == 0 || c[0] == ax.n - 1 || c[1] == 0 || c[1] == ay.n - 1) return v;
-  // q(u, w) = k0 + k1 u + k2 w + k3 u^2 + k4 u w + k5 w^2 in steps from the best point.
-  std::array<std::array<double, 6>, 6> m{};
-  std::array<double, 6> rhs{};
+  // f(du, dw), the chi-square du and dw grid steps from the best point.
+  double f[3][3];
   for (int du = -1; du <= 1; ++du) {
     for (int dw = -1; dw <= 1; ++dw) {
-      const double f = chi2[static_cast<std::size_t>(grid.index({c[0] + du, c[1] + dw}))];
-      if (!std::isfinite(f)) return v;
-      const std::array<double, 6> basis = {1.0, 1.0 * du, 1.0 * dw, 1.0 * du * du, 1.0 * du * dw,
-                                           1.0 * dw * dw};
-      for (std::size_t r = 0; r < 6; ++r) {
-        rhs[r] += basis[r] * f;
-        for (std::size_t k = 0; k < 6; ++k) m[r][k] += basis[r] * basis[k];
-      }
+      f[du + 1][dw + 1] = chi2[static_cast<std::size_t>(grid.index({c[0] + du, c[1] + dw}))];
+      if (!std::isfinite(f[du + 1][dw + 1])) return v;
     }
   }
-  std::array<double, 6> k{};
-  if (!solve(m, rhs, k)) return v;
-  // Gradient zero: [2 k3, k4; k4, 2 k5] (u, w) = -(k1, k2).
-  const double a = 2 * k[3], b = k[4], d = 2 * k[5];
-  const double det = a * d - b * b;
-  if (!(a > 0) || !(det > 0)) return v;
-  const double u = (-k[1] * d + k[2] * b) / det;
-  const double w = (-k[2] * a + k[1] * b) / det;
+  // q(u, w) = f0 + gu u + gw w + (huu u^2 + 2 huw u w + hww w^2) / 2: through
+  // the best point and its four neighbours along the axes, as the parabola of
+  // a profile is, with the cross term from the four corners.
+  const double f0 = f[1][1];
+  const double gu = (f[2][1] - f[0][1]) / 2, gw = (f[1][2] - f[1][0]) / 2;
+  const double huu = f[2][1] - 2 * f0 + f[0][1], hww = f[1][2] - 2 * f0 + f[1][0];
+  const double huw = (f[2][2] - f[2][0] - f[0][2] + f[0][0]) / 4;
+  const double det = huu * hww - huw * huw;
+  if (!(huu > 0) || !(det > 0)) return v;
+  const double u = -(hww * gu - huw * gw) / det;
+  const double w = -(huu * gw - huw * gu) / det;
   if (std::fabs(u) > 1.5 || std::fabs(w) > 1.5) return v;
   const double hx = (ax.last - ax.first) / (ax.n - 1);
   const double hy = (ay.last - ay.first) / (ay.n - 1);
   v.found = true;
   v.x = ax.value(c[0]) + u * hx;
   v.y = ay.value(c[1]) + w * hy;
-  v.chi2 = k[0] + k[1] * u + k[2] * w + k[3] * u * u + k[4] * u * w + k[5] * w * w;
+  v.chi2 = f0 + gu * u + gw * w + (huu * u * u + 2 * huw * u * w + hww * w * w) / 2;
   return v;
 }
 
@@ -241,6 +220,13 @@ Analysis analyse(const ScanTable& t, bool scaled) {
     }
   }
   return a;
+}
+
+std::vector<double> best_setting(const ScanTable& t, const Analysis& a) {
+  if (a.best < 0) return {};
+  if (t.head.axes.size() == 1 && a.axes[0].vertex.found) return {a.axes[0].vertex.x};
+  if (t.head.axes.size() == 2 && a.map_vertex.found) return {a.map_vertex.x, a.map_vertex.y};
+  return t.head.grid().setting(a.best);
 }
 
 std::vector<double> map_levels(const Analysis& a) {

@@ -40,9 +40,9 @@ struct Vertex {
 Vertex parabola_vertex(const Profile& p, int best);
 
 // Where chi-square first reaches chi2_min + level on each side of `best`,
-// interpolated linearly between grid points (points without a chi-square are
-// passed over).  A side that stays below the level up to the end of the grid
-// is open: its bound is the grid's end.  `below_again` is the first grid value
+// interpolated between grid points (points without a chi-square are passed
+// over).  A side that stays below the level up to the end of the grid is
+// open: its bound is the last grid point with a chi-square on that side.  `below_again` is the first grid value
 // beyond a bound where chi-square falls below the level again (NaN if none):
 // the profile has another valley there.
 struct Interval {
@@ -66,10 +66,11 @@ struct AxisResult {
   Interval scaled;         // at delta(2S) = hi_sq.norm (when asked for)
 };
 
-// The minimum of the quadratic through the best point of a map and its eight
-// neighbours (least squares): found when all nine have a chi-square, the
-// quadratic opens upwards in every direction and its minimum lies within one
-// and a half steps of the best point.
+// The minimum of the quadratic through the best point of a map and its four
+// neighbours along the axes, with the cross term from the four diagonal
+// neighbours: found when all nine have a chi-square, the quadratic opens
+// upwards in every direction and its minimum lies within one and a half steps
+// of the best point.
 struct MapVertex {
   bool found = false;
   double x = kNaN;
@@ -91,6 +92,11 @@ struct Analysis {
 };
 
 Analysis analyse(const ScanTable& t, bool scaled);
+
+// The best setting of a scan: the parabola's (quadratic's) minimum when there
+// is one, else the best grid point; one value per axis (none without a best
+// point).
+std::vector<double> best_setting(const ScanTable& t, const Analysis& a);
 
 // The contour levels of a map above its minimum: delta(2S) = 2.30 and 6.18
 // (68 % and 95 % for two settings), times hi_sq.norm when scaled.

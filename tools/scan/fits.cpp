@@ -349,7 +349,10 @@ std::vector<Minimum> group_minima(const std::vector<FitRecord>& fits) {
   std::stable_sort(order.begin(), order.end(),
                    [](const FitRecord* a, const FitRecord* b) { return a->S < b->S; });
   const auto same = [](const FitRecord& a, const FitRecord& b) {
-    if (std::fabs(a.S - b.S) > 1e-4 * std::max(std::fabs(a.S), std::fabs(b.S))) return false;
+    if (std::fabs(a.S - b.S) > std::max(kSameRelative * std::max(std::fabs(a.S), std::fabs(b.S)),
+                                        kSameAbsolute)) {
+      return false;
+    }
     for (std::size_t k = 0; k < a.values.size(); ++k) {
       if (std::fabs(a.values[k] - b.values[k]) > std::max(a.errors[k], b.errors[k])) return false;
     }

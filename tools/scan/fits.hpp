@@ -97,9 +97,12 @@ struct Minimum {
 };
 
 // The minima of the fits of one grid point, best first: fits whose hi_sq.norm
-// agree to 1e-4 (relative) and whose values all lie within the larger of their
-// two errors of each other reached the same minimum.  Fits without a finite
-// chi-square are left out.
+// agree to 1e-4 (relative; or whose S differ by at most 0.05, a tenth of the
+// rise of one standard deviation, for data fitted to rounding) and whose
+// values all lie within the larger of their two errors of each other reached
+// the same minimum.  Fits without a finite chi-square are left out.
+inline constexpr double kSameRelative = 1e-4;
+inline constexpr double kSameAbsolute = 0.05;
 std::vector<Minimum> group_minima(const std::vector<FitRecord>& fits);
 
 // What a grid point gave: its best fit, how many of its starts reached that

@@ -1,4 +1,5 @@
 // The command line of tessaline-scan and the grid of its settings: see scan.hpp.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -42,6 +43,11 @@ std::string Axis::column() const {
     case AxisKind::kParam:
       break;
   }
+  return value_column(slot, unit);
+}
+
+std::string value_column(int slot, std::string unit) {
+  unit.erase(std::remove(unit.begin(), unit.end(), ' '), unit.end());
   return "p" + std::to_string(slot) + (unit.empty() ? std::string() : "[" + unit + "]");
 }
 

@@ -90,13 +90,13 @@ void interval_notes(std::ostringstream& s, const Interval& in, const std::string
   const std::string u = unit.empty() ? "" : " " + unit;
   if (in.low_open) {
     s << "  Note: " << what << " stays within delta(2S) = " << g6(in.level)
-      << " down to the lower edge of the grid (" << g6(in.low) << u
-      << "): the interval reaches beyond it; extend the range.\n";
+      << " down to the lowest grid point with a chi-square (" << g6(in.low) << u
+      << "): the interval reaches beyond the grid; extend the range.\n";
   }
   if (in.high_open) {
     s << "  Note: " << what << " stays within delta(2S) = " << g6(in.level)
-      << " up to the upper edge of the grid (" << g6(in.high) << u
-      << "): the interval reaches beyond it; extend the range.\n";
+      << " up to the highest grid point with a chi-square (" << g6(in.high) << u
+      << "): the interval reaches beyond the grid; extend the range.\n";
   }
   if (std::isfinite(in.below_again)) {
     s << "  Note: chi-square falls below that level again at " << g6(in.below_again) << u
@@ -175,10 +175,15 @@ std::string report_text(const ScanTable& t, const Analysis& a) {
       s << "Minimum of the parabola through it and its neighbours: "
         << setting_text(h.axes[0], r.vertex.x) << ", 2S = " << g6(r.vertex.chi2) << "\n";
     } else {
+      const auto has_chi2 = [&](int i) {
+        return i >= 0 && i < h.axes[0].n && std::isfinite(r.profile.chi2[static_cast<std::size_t>(i)]);
+      };
       s << "No parabola: "
         << (r.best == 0 || r.best == h.axes[0].n - 1
                 ? "the best grid point lies at the edge of the grid, and the minimum may lie "
                   "beyond it; extend the range"
+            : !has_chi2(r.best - 1) || !has_chi2(r.best + 1)
+                ? "a neighbour of the best grid point has no chi-square"
                 : "its neighbours give none that opens upwards")
         << ".\n";
     }
@@ -186,7 +191,7 @@ std::string report_text(const ScanTable& t, const Analysis& a) {
     axis_lines(s, h.axes[0], r, a.scaled, "");
   } else if (h.axes.size() == 2) {
     if (a.map_vertex.found) {
-      s << "Minimum of the quadratic through it and its eight neighbours: "
+      s << "Minimum of the quadratic through it and its neighbours: "
         << settings_text(h.axes, {a.map_vertex.x, a.map_vertex.y}) << ", 2S = "
         << g6(a.map_vertex.chi2) << "\n";
     } else {
@@ -255,14 +260,6 @@ std::string minima_text(const Problem& p, const PointResult& r, int starts) {
     }
   }
   return s.str();
-}
-
-std::vector<double> best_setting(const ScanTable& t, const Analysis& a) {
-  const TableRow* best = row_of(t, a.best);
-  if (best == nullptr) return {};
-  if (t.head.axes.size() == 1 && a.axes[0].vertex.found) return {a.axes[0].vertex.x};
-  if (t.head.axes.size() == 2 && a.map_vertex.found) return {a.map_vertex.x, a.map_vertex.y};
-  return best->setting;
 }
 
 bool has_picture(const ScanTable& t, const Analysis& a) {

@@ -24,10 +24,6 @@ std::string report_text(const ScanTable& t, const Analysis& a);
 // hi_sq.norm, the starts that reached it and its values (entry file's units).
 std::string minima_text(const Problem& p, const PointResult& r, int starts);
 
-// The best setting of a scan: the parabola's (quadratic's) minimum when there
-// is one, else the best grid point; one value per axis.
-std::vector<double> best_setting(const ScanTable& t, const Analysis& a);
-
 struct TextFile {
   std::string name;  // a fixed name in the output directory
   std::string text;

@@ -59,11 +59,14 @@ struct Axis {
   double value(int i) const;
   // "zero correction [mrad]", "sigma [mrad]", "parameter 7 (thickness) [A]".
   std::string label() const;
-  // A short name for column headings: "zero[mrad]", "sigma[mrad]", "p7[A]".
+  // Its column heading: "zero[mrad]", "sigma[mrad]", "p7[A]".
   std::string column() const;
 };
 
 bool operator==(const Axis& a, const Axis& b);
+
+// The heading of a column of a parameter's values, one word: "p10[1e-6A^-2]".
+std::string value_column(int slot, std::string unit);
 
 // The grid of a scan: no axis (one point, for a search from many starts), one
 // or two.  Point g (0-based) of a map has the index i0 * n1 + i1 on the axes,

@@ -26,6 +26,12 @@ std::string signal_name(int sig) {
   return "signal " + std::to_string(sig);
 }
 
+// A parameter's name and its unit in brackets ("N_p [1e-6 A^-2]"); both may
+// hold blanks.
+std::string name_and_unit(const std::string& name, const std::string& unit) {
+  return unit.empty() ? name : name + " [" + unit + "]";
+}
+
 // The head's lines, without the share when `share` is false (shares of one
 // scan agree in everything else).
 std::string head_text(const TableHead& h, bool share) {
@@ -44,7 +50,7 @@ std::string head_text(const TableHead& h, bool share) {
         break;
       case AxisKind::kParam:
         s << "# axis: param " << a.slot << " " << num(a.first) << " " << num(a.last) << " " << a.n
-          << " " << (a.unit.empty() ? "-" : a.unit) << " " << a.name << "\n";
+          << " " << name_and_unit(a.name, a.unit) << "\n";
         break;
     }
   }
@@ -52,7 +58,7 @@ std::string head_text(const TableHead& h, bool share) {
   s << "# follow: " << (h.follow ? "yes" : "no") << "\n";
   s << "# points: " << h.points << "\n";
   for (const TableColumn& c : h.free) {
-    s << "# free: " << c.slot << " " << (c.unit.empty() ? "-" : c.unit) << " " << c.name << "\n";
+    s << "# free: " << c.slot << " " << name_and_unit(c.name, c.unit) << "\n";
   }
   if (share) s << "# share: " << h.share.index << "/" << h.share.count << "\n";
   return s.str();
@@ -118,15 +124,19 @@ class TableReader {
     }
     return v;
   }
-  // "UNIT NAME..." after `skip` words of `line`.
-  void unit_and_name(const std::string& line, std::size_t skip, std::string& unit,
-                     std::string& name) const {
+  // "NAME [UNIT]" after `skip` words of `line`; the unit may be left out.
+  void name_and_unit(const std::string& line, std::size_t skip, std::string& name,
+                     std::string& unit) const {
     std::istringstream in(line);
     std::string w;
     for (std::size_t k = 0; k < skip; ++k) in >> w;
-    if (!(in >> unit)) fail("a unit and a name are missing");
-    if (unit == "-") unit.clear();
     std::getline(in >> std::ws, name);
+    unit.clear();
+    const auto open = name.rfind(" [");
+    if (!name.empty() && name.back() == ']' && open != std::string::npos) {
+      unit = name.substr(open + 2, name.size() - open - 3);
+      name.erase(open);
+    }
     if (name.empty()) fail("a parameter name is missing");
   }
 
@@ -159,11 +169,11 @@ ScanTable TableReader::read() {
     std::size_t k = 1;
     if (!w.empty() && (w[0] == "zero" || w[0] == "sigma") && w.size() == 4) {
       a.kind = w[0] == "zero" ? AxisKind::kZero : AxisKind::kSigma;
-    } else if (!w.empty() && w[0] == "param" && w.size() >= 7) {
+    } else if (!w.empty() && w[0] == "param" && w.size() >= 6) {
       a.kind = AxisKind::kParam;
       a.slot = static_cast<int>(whole(w[1], "the parameter of the axis", 1, kMaxPar));
       k = 2;
-      unit_and_name(line_.substr(8), 5, a.unit, a.name);
+      name_and_unit(line_.substr(8), 5, a.name, a.unit);
     } else {
       fail("expected an axis \"zero A B N\", \"sigma A B N\" or \"param K A B N UNIT NAME\"");
     }
@@ -198,7 +208,7 @@ ScanTable TableReader::read() {
     const auto w = split(line_.substr(8));
     if (w.empty()) fail("expected a free parameter");
     c.slot = static_cast<int>(whole(w[0], "the free parameter", 1, kMaxPar));
-    unit_and_name(line_.substr(8), 1, c.unit, c.name);
+    name_and_unit(line_.substr(8), 1, c.name, c.unit);
     h.free.push_back(c);
   }
   {
@@ -335,9 +345,7 @@ std::string table_text(const ScanTable& t) {
   s << "# grid";
   for (const Axis& a : h.axes) s << " " << a.column();
   s << " S hi_sq.norm status start reached minima";
-  for (const TableColumn& c : h.free) {
-    s << " p" << c.slot << (c.unit.empty() ? std::string() : "[" + c.unit + "]");
-  }
+  for (const TableColumn& c : h.free) s << " " << value_column(c.slot, c.unit);
   s << "\n";
   for (const TableRow& r : t.rows) {
     s << r.grid + 1;
