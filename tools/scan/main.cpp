@@ -4,8 +4,8 @@
 //
 // This front end parses the command line, turns SIGINT and SIGTERM into a
 // flag that the fits look at (the run then writes the table of what it has
-// fitted, marked incomplete; a second signal ends it at once) and runs the
-// library.  Exit status: 0 done, 1 an input that cannot be used or a file that
+// fitted, marked incomplete, within one iteration of every fit running) and
+// runs the library.  Exit status: 0 done, 1 an input that cannot be used or a file that
 // cannot be written, 2 a bad command line, 128 + the signal's number when
 // stopped by one.
 #include <atomic>
@@ -28,9 +28,10 @@ void catch_signals() {
   struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigemptyset(&sa.sa_mask);
-  // The first signal asks the run to stop; the handler is then reset, so that a
-  // second one ends the process at once.
-  sa.sa_flags = SA_RESETHAND;
+  // Every signal only asks the run to stop: a batch system or `timeout` may
+  // deliver one to the process and again to its group, and the second must not
+  // end the run before it has written its table.
+  sa.sa_flags = SA_RESTART;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
 }
