@@ -72,12 +72,20 @@ std::string status_text(int status, double S) {
   return w;
 }
 
+// A sigma axis that starts at 0: below it there is nothing to extend to.
+bool ends_at_no_smearing(const Axis& axis, const Interval& in) {
+  return axis.kind == AxisKind::kSigma && in.low_open && in.low == 0;
+}
+
 // "0.0471 to 0.0553 mrad, that is 0.0512 -0.0041 +0.0041", with the edges of
 // the grid said where the interval reaches them.
-std::string interval_text(const Interval& in, double center, const std::string& unit) {
+std::string interval_text(const Axis& axis, const Interval& in, double center) {
+  const std::string unit = unit_of(axis);
   const std::string u = unit.empty() ? "" : " " + unit;
-  std::string s = (in.low_open ? "below " : "") + g6(in.low) + " to " +
-                  (in.high_open ? "above " : "") + g6(in.high) + u;
+  const std::string low = ends_at_no_smearing(axis, in) ? "0 (no smearing)"
+                          : in.low_open                ? "below " + g6(in.low)
+                                                       : g6(in.low);
+  std::string s = low + " to " + (in.high_open ? "above " : "") + g6(in.high) + u;
   if (!in.low_open && !in.high_open) {
     s += ", that is " + g6(center) + " -" + g3(center - in.low) + " +" + g3(in.high - center);
   }
@@ -85,16 +93,19 @@ std::string interval_text(const Interval& in, double center, const std::string& 
 }
 
 // Notes on an interval: the edges it reaches, another valley.
-void interval_notes(std::ostringstream& s, const Interval& in, const std::string& what,
-                    const std::string& unit) {
+void interval_notes(std::ostringstream& s, const Axis& axis, const Interval& in) {
+  const std::string unit = unit_of(axis);
   const std::string u = unit.empty() ? "" : " " + unit;
-  if (in.low_open) {
-    s << "  Note: " << what << " stays within delta(2S) = " << g6(in.level)
+  if (ends_at_no_smearing(axis, in)) {
+    s << "  Note: chi-square is lowest towards sigma = 0, where the smearing ends: the data set "
+         "an upper limit on the resolution only.\n";
+  } else if (in.low_open) {
+    s << "  Note: chi-square stays within delta(2S) = " << g6(in.level)
       << " down to the lowest grid point with a chi-square (" << g6(in.low) << u
       << "): the interval reaches beyond the grid; extend the range.\n";
   }
   if (in.high_open) {
-    s << "  Note: " << what << " stays within delta(2S) = " << g6(in.level)
+    s << "  Note: chi-square stays within delta(2S) = " << g6(in.level)
       << " up to the highest grid point with a chi-square (" << g6(in.high) << u
       << "): the interval reaches beyond the grid; extend the range.\n";
   }
@@ -106,14 +117,14 @@ void interval_notes(std::ostringstream& s, const Interval& in, const std::string
 
 void axis_lines(std::ostringstream& s, const Axis& axis, const AxisResult& r, bool scaled,
                 const std::string& indent) {
-  const std::string unit = unit_of(axis);
-  const double center = r.vertex.found ? r.vertex.x : r.profile.x[static_cast<std::size_t>(r.best)];
-  s << indent << "interval at delta(2S) = 1: " << interval_text(r.interval, center, unit) << "\n";
-  interval_notes(s, r.interval, "chi-square", unit);
+  const double center =
+      r.vertex.found ? r.vertex.x : r.profile.x[static_cast<std::size_t>(r.best)];
+  s << indent << "interval at delta(2S) = 1: " << interval_text(axis, r.interval, center) << "\n";
+  interval_notes(s, axis, r.interval);
   if (scaled) {
     s << indent << "scaled by hi_sq.norm, at delta(2S) = " << g6(r.scaled.level) << ": "
-      << interval_text(r.scaled, center, unit) << "\n";
-    interval_notes(s, r.scaled, "chi-square", unit);
+      << interval_text(axis, r.scaled, center) << "\n";
+    interval_notes(s, axis, r.scaled);
   }
 }
 
@@ -207,7 +218,10 @@ std::string report_text(const ScanTable& t, const Analysis& a) {
       axis_lines(s, h.axes[k], r, a.scaled, "    ");
     }
     const std::vector<double> levels = map_levels(a);
-    s << "Contours of the map: delta(2S) = " << g6(levels[0]) << " and " << g6(levels[1])
+    char both[64];
+    std::snprintf(both, sizeof both, a.scaled ? "%.4g and %.4g" : "%.2f and %.2f", levels[0],
+                  levels[1]);
+    s << "Contours of the map: delta(2S) = " << both
       << " above the minimum (68 % and 95 % for the two settings together"
       << (a.scaled ? ", scaled by hi_sq.norm" : "") << ").\n";
   }

@@ -38,7 +38,7 @@ class Progress {
     const double left = done > 0 ? seconds * (total - done) / done : 0;
     std::snprintf(line, sizeof line, "tessaline-scan: %ld of %ld %s, %.0f s%s", done, total,
                   pass == 0 ? "fits" : ("refits of pass " + std::to_string(pass)).c_str(), seconds,
-                  done > 0 && done < total
+                  done > 0 && done < total && left >= 1
                       ? (", about " + std::to_string(static_cast<long>(left + 0.5)) + " s to go")
                             .c_str()
                       : "");
