@@ -205,7 +205,7 @@ TEST(ScanFits, StartsSpreadOverAnAliasedFilmFindItsMinimaAndCountThem) {
   // fit that stopped on its way.
   auto t = make_tables();
   auto fs = make_fit_state();
-  prepare_fit(*t, p, 0, entry_values(p, other.best.values));
+  prepare_fit(*t, p, 0, 0, entry_values(p, other.best.values));
   SilentMonitor m;
   const FitResult again = run_program_fit(*t, *fs, m, 1);
   EXPECT_NEAR(again.S, other.best.S, 1e-3 * other.best.S);
@@ -355,6 +355,7 @@ TEST(ScanFits, AGridPointsSettingAsTheReaderWouldStoreIt) {
     EXPECT_NEAR(t->coll_weight(j), std::exp(-u * u / 2) / sum, 1e-15) << j;
   }
   EXPECT_EQ(t->PARAM(kFeNp), q.base->PARAM(kFeNp));
+
   EXPECT_EQ(t->STEPLIM(kFeNp), 0);
   EXPECT_EQ(t->NFIX, q.base->NFIX);
   EXPECT_EQ(t->NFIX, p.base->NFIX + 1);
@@ -362,6 +363,32 @@ TEST(ScanFits, AGridPointsSettingAsTheReaderWouldStoreIt) {
   EXPECT_EQ(p.free.size(), 6u);
   // The entry file written for that grid point is the same, byte for byte.
   EXPECT_EQ(entry_with_setting(p, p.grid.setting(g), nullptr), dir.read("same.ent"));
+}
+
+TEST(ScanFits, TheEntrysOwnStartIsItsReadersToTheLastBit) {
+  // N_p = 4.332: stored as 4.332e-6 * 1e6, it does not come back from a trip
+  // through the entry file's units (1e-6 A^-2) to the same bits, and a long fit
+  // from a start one bit away can end elsewhere.
+  ScratchDir dir;
+  write_entry(dir, "true.ent", "film_true.ent", true_settings());
+  write_model_data(dir, "true.ent", "data.dat", 10);
+  EntryEdits e;
+  e.slots = {{kFeNp, 4.332}};
+  write_entry(dir, "np.ent", "film.ent", e);
+  const Problem p = prepare_problem(options(dir, "np.ent", "data.dat", {}));
+  const double stored = p.base->PARAM(kFeNp);
+  ASSERT_NE(param_from_entry(entry_from_param(stored, EntryUnit::kMicro, 1e6), EntryUnit::kMicro,
+                             1e6),
+            stored);
+  auto t = make_tables();
+  prepare_fit(*t, p, 0, 1, start_values(p, 0, 1, 0.25, 1));
+  for (int i = 1; i <= p.base->NPAR; ++i) EXPECT_EQ(t->PARAM(i), p.base->PARAM(i)) << i;
+  // A drawn start is stored as the reader stores the entry file written for it.
+  const std::vector<double> drawn = start_values(p, 0, 2, 0.25, 1);
+  prepare_fit(*t, p, 0, 2, drawn);
+  dir.write("drawn.ent", entry_with_setting(p, {}, &drawn));
+  const Problem q = prepare_problem(options(dir, "drawn.ent", "data.dat", {}));
+  for (int i = 1; i <= p.base->NPAR; ++i) EXPECT_EQ(t->PARAM(i), q.base->PARAM(i)) << i;
 }
 
 TEST(ScanFits, StartsAreDrawnWithinTheSpreadAndTheBounds) {

@@ -45,7 +45,7 @@ struct Worker {
 
 FitRecord fit_from(const Problem& p, Worker& w, int g, int start, std::vector<double> values,
                    const std::atomic<int>* stop) {
-  prepare_fit(*w.t, p, g, values);
+  prepare_fit(*w.t, p, g, start, values);
   StopMonitor monitor(stop);
   const FitResult r = run_program_fit(*w.t, *w.fs, monitor, /*threads=*/1);
   FitRecord rec = record_fit(*w.t, *w.fs, p, r.S, r.IEXIT);
@@ -281,8 +281,10 @@ std::vector<double> start_values(const Problem& p, int g, int s, double spread,
   return v;
 }
 
-void prepare_fit(Tables& t, const Problem& p, int g, const std::vector<double>& start) {
+void prepare_fit(Tables& t, const Problem& p, int g, int start_number,
+                 const std::vector<double>& start) {
   set_grid_point(t, p, g);
+  if (start_number == 1) return;
   for (std::size_t k = 0; k < p.free.size(); ++k) {
     const int i = p.free[k];
     t.PARAM(i) = param_from_entry(start[k], p.unit(i), t.SCALE(i));

@@ -141,9 +141,13 @@ struct ScanResult {
 // pass on the results of the pass before, until none improves.
 ScanResult run_scan(const Problem& p, const Options& o, const RunControl& c);
 
-// Sets `t` to grid point g with the given start values (entry file's units),
-// ready for a fit that repeats the one that began there.
-void prepare_fit(Tables& t, const Problem& p, int g, const std::vector<double>& start);
+// Sets `t` to grid point g with start `start_number`'s values, ready for a fit
+// that repeats the one that began there: for start 1 the entry file's own, as
+// its reader stored them (a trip through the entry file's units could move a
+// value by its last bit), else `start` (entry file's units), stored as the
+// reader would store them from an entry file that gave them.
+void prepare_fit(Tables& t, const Problem& p, int g, int start_number,
+                 const std::vector<double>& start);
 
 // The fitted values of a record in the entry file's units.
 std::vector<double> entry_values(const Problem& p, const std::vector<double>& values);

@@ -152,7 +152,7 @@ FitRecord write_best_fit(const Problem& p, int g, int start_number,
   const std::string prefix = work.path() + "/";
   auto t = make_tables();
   auto state = make_fit_state();
-  prepare_fit(*t, p, g, start);
+  prepare_fit(*t, p, g, start_number, start);
   FitResult r;
   try {
     textio::OutStream console;  // never opened: the iterations go to the results file only
