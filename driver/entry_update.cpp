@@ -131,10 +131,20 @@ std::string shortest_number(double v) {
     std::snprintf(buf, sizeof buf, "%g", v);
     return buf;
   }
-  for (int digits = 1; digits <= 17; ++digits) {
+  int digits = 1;
+  for (; digits < 17; ++digits) {
     std::snprintf(buf, sizeof buf, "%.*g", digits, v);
     if (std::strtod(buf, nullptr) == v) break;
   }
+  // Fixed notation for the magnitudes people write that way (130, not
+  // 1.3e+02), with the same significant digits.
+  const double magnitude = std::fabs(v);
+  if (magnitude >= 1e-4 && magnitude < 1e15) {
+    const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+    std::snprintf(buf, sizeof buf, "%.*f", std::max(0, digits - 1 - exponent), v);
+    if (std::strtod(buf, nullptr) == v) return buf;
+  }
+  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
   return buf;
 }
 
