@@ -5,10 +5,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "driver/entry_update.hpp"
 #include "tools/scan/analysis.hpp"
 #include "tools/scan/fits.hpp"
 #include "tools/scan/output.hpp"
@@ -127,13 +129,22 @@ int finish(const Options& o, const ScanTable& table, const Problem* p,
       "/" + kBestDir + "/\n");
 
   if (o.write_entry) {
-    const std::vector<double> setting = best_setting(table, a);
-    write_text_file(*o.write_entry, entry_with_setting(*p, setting, &best->values));
+    // Six significant digits, as the results file gives the fitted values and
+    // `tessaline-entry update` writes them.
+    const auto six = [](std::vector<double> v) {
+      for (double& x : v) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.6g", x);
+        x = std::strtod(text, nullptr);
+      }
+      return v;
+    };
+    const std::vector<double> setting = six(best_setting(table, a));
+    const std::vector<double> values = six(best->values);
+    write_text_file(*o.write_entry, entry_with_setting(*p, setting, &values));
     std::string what;
     for (std::size_t k = 0; k < setting.size(); ++k) {
-      char v[40];
-      std::snprintf(v, sizeof v, "%.6g", setting[k]);
-      what += (k == 0 ? "" : ", ") + table.head.axes[k].label() + " " + v;
+      what += (k == 0 ? "" : ", ") + table.head.axes[k].label() + " " + shortest_number(setting[k]);
     }
     say(*o.write_entry + " written" + (what.empty() ? "" : ": " + what) +
         ", with the best fit's values as start values\n");
