@@ -261,33 +261,34 @@ void EntryReader::read() {
 
 }  // namespace
 
-const char* physical_unit(EntryUnit unit) {
+namespace {
+
+// The names of each unit: as the results file prints the value, as the entry
+// file gives it.
+struct UnitNames {
+  const char* physical;
+  const char* entry;
+};
+
+UnitNames unit_names(EntryUnit unit) {
   switch (unit) {
     case EntryUnit::kAngstrom:
-      return "A";
+      return {"A", "A"};
     case EntryUnit::kMicro:
-      return "A^-2";
+      return {"A^-2", "1e-6 A^-2"};
     case EntryUnit::kMilli:
-      return "rad";
+      return {"rad", "mrad"};
     case EntryUnit::kNone:
       break;
   }
-  return "";
+  return {"", ""};
 }
 
-const char* entry_unit_name(EntryUnit unit) {
-  switch (unit) {
-    case EntryUnit::kAngstrom:
-      return "A";
-    case EntryUnit::kMicro:
-      return "1e-6 A^-2";
-    case EntryUnit::kMilli:
-      return "mrad";
-    case EntryUnit::kNone:
-      break;
-  }
-  return "";
-}
+}  // namespace
+
+const char* physical_unit(EntryUnit unit) { return unit_names(unit).physical; }
+
+const char* entry_unit_name(EntryUnit unit) { return unit_names(unit).entry; }
 
 double param_from_entry(double v, EntryUnit unit, double scale) {
   double phys = v;

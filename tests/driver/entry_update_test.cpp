@@ -129,7 +129,7 @@ std::string refusal(F f) {
   return "";
 }
 
-TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
+TEST(EntrySources, EveryValueAndMarkIsFoundInTheRawBytes) {
   const std::string text = fill(kOld);
   const Read r = read(text);
   ASSERT_EQ(r.t->NPAR, 23);
@@ -159,6 +159,17 @@ TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
                                                         {18, EntryUnit::kNone}}) {
     EXPECT_EQ(r.src->slot(k).unit, unit) << "slot " << k;
   }
+  // The settings that no fit moves, and the marks.
+  EXPECT_EQ(at(r.src->coll_step), "0.1");
+  EXPECT_EQ(at(r.src->coll_sigma), "0.15");
+  EXPECT_EQ(r.src->coll_sigma.line, 20);
+  EXPECT_EQ(at(r.src->zero_correction), "0.0");
+  EXPECT_EQ(r.src->zero_correction.line, static_cast<int>(raw.size()));
+  // The mark of a value is the next line; the polarization's come first.
+  EXPECT_EQ(r.src->slot(1).mark_line, 26);
+  EXPECT_EQ(raw.at(25), "-\r");
+  EXPECT_EQ(r.src->slot(18).mark_line, 2);
+  EXPECT_EQ(raw.at(r.src->slot(12).mark_line - 1), "- free\r");
 }
 
 TEST(EntryUpdate, FreeValuesReplacedInTheFileUnitsAndEveryOtherByteKept) {
@@ -223,28 +234,6 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
                    "slash"),
             std::string::npos)
       << e;
-}
-
-TEST(EntrySources, TheSettingsAndTheMarksAreFoundInTheRawBytes) {
-  const std::string text = fill(kOld);
-  const Read r = read(text);
-  std::vector<std::string> raw;
-  std::istringstream lines(text);
-  for (std::string l; std::getline(lines, l);) raw.push_back(l);
-  const auto at = [&](const textio::TokenPosition& p) {
-    return raw.at(static_cast<std::size_t>(p.line - 1))
-        .substr(static_cast<std::size_t>(p.column - 1), static_cast<std::size_t>(p.length));
-  };
-  EXPECT_EQ(at(r.src->coll_step), "0.1");
-  EXPECT_EQ(at(r.src->coll_sigma), "0.15");
-  EXPECT_EQ(r.src->coll_sigma.line, 20);
-  EXPECT_EQ(at(r.src->zero_correction), "0.0");
-  EXPECT_EQ(r.src->zero_correction.line, static_cast<int>(raw.size()));
-  // The mark of a value is the next line; the polarization's come first.
-  EXPECT_EQ(r.src->slot(1).mark_line, 26);
-  EXPECT_EQ(raw.at(25), "-\r");
-  EXPECT_EQ(r.src->slot(18).mark_line, 2);
-  EXPECT_EQ(raw.at(r.src->slot(12).mark_line - 1), "- free\r");
 }
 
 TEST(EntryEdit, SettingsValuesAndMarksWrittenInPlace) {

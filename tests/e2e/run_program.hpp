@@ -19,6 +19,17 @@ struct Outcome {
   std::string err;
 };
 
+// Runs the shell command `cmd` (which starts in `dir` and redirects its
+// output to stdout.txt and stderr.txt there) and collects what it left.
+inline Outcome run_command(const ScratchDir& dir, const std::string& cmd) {
+  const int rc = std::system(cmd.c_str());
+  Outcome o;
+  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  o.out = dir.read("stdout.txt");
+  o.err = dir.read("stderr.txt");
+  return o;
+}
+
 // Runs `exe` with `args` in `dir`, `input` on standard input.  A run that does
 // not end within a minute (a prompt loop spinning on closed input) is killed and
 // reported as status 124.
@@ -28,12 +39,7 @@ inline Outcome run_in(const ScratchDir& dir, const std::string& exe,
   std::string cmd = "cd '" + dir.path().string() + "' && timeout 60 '" + exe + "'";
   for (const auto& a : args) cmd += " '" + a + "'";
   cmd += " < answers.txt > stdout.txt 2> stderr.txt";
-  const int rc = std::system(cmd.c_str());
-  Outcome o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.out = dir.read("stdout.txt");
-  o.err = dir.read("stderr.txt");
-  return o;
+  return run_command(dir, cmd);
 }
 
 #ifdef TESSALINE_EXE

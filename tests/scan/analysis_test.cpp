@@ -5,39 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 
+#include "tests/scan/table_fixture.hpp"
 #include "tools/scan/analysis.hpp"
 
 namespace tessaline::scan {
 namespace {
 
-Axis axis(double first, double last, int n) {
-  Axis a;
-  a.first = first;
-  a.last = last;
-  a.n = n;
-  return a;
-}
+using testing::table_of;
 
-// A complete table over `axes` whose chi-square (2S) at each grid point is f
-// of its setting; NaN for a point whose start gave none.
-ScanTable table_of(const std::vector<Axis>& axes,
-                   const std::function<double(const std::vector<double>&)>& f) {
-  ScanTable t;
-  t.head.axes = axes;
-  t.head.points = 100;
-  const Grid grid = t.head.grid();
-  for (int g = 0; g < grid.size(); ++g) {
-    TableRow r;
-    r.grid = g;
-    r.setting = grid.setting(g);
-    r.S = f(r.setting) / 2;
-    r.chi = 2 * r.S / 100;
-    r.status = 1;
-    t.rows.push_back(r);
-  }
-  return t;
+// An axis of the zero correction.
+Axis axis(double first, double last, int n) {
+  return testing::axis(AxisKind::kZero, first, last, n);
 }
 
 TEST(ScanAnalysis, AParabolaGivesItsMinimumAndItsWidth) {
@@ -59,8 +38,8 @@ TEST(ScanAnalysis, AParabolaGivesItsMinimumAndItsWidth) {
   EXPECT_NEAR(r.interval.high, x0 + sigma, 1e-10);
   EXPECT_FALSE(r.interval.low_open || r.interval.high_open);
   EXPECT_TRUE(std::isnan(r.interval.below_again));
-  // Scaled: the level is hi_sq.norm of the best point, 2S/100 there.
-  const double level = f({0.06}) / 100;
+  // Scaled: the level is hi_sq.norm of the best point, 2S/99 there.
+  const double level = f({0.06}) / 99;
   EXPECT_EQ(r.scaled.level, level);
   EXPECT_NEAR(r.scaled.high - x0, sigma * std::sqrt(level), 1e-10);
   EXPECT_NEAR(x0 - r.scaled.low, sigma * std::sqrt(level), 1e-10);
@@ -182,11 +161,11 @@ TEST(ScanAnalysis, AMapOfACorrelatedQuadraticForm) {
   EXPECT_EQ(map_levels(a), (std::vector<double>{2.30, 6.18}));
   EXPECT_EQ(best_setting(t, a), (std::vector<double>{a.map_vertex.x, a.map_vertex.y}));
 
-  // The same map scaled by the quality of the fit: hi_sq.norm = 2S/100 at the
+  // The same map scaled by the quality of the fit: hi_sq.norm = 2S/99 at the
   // best point.
   const Analysis s = analyse(t, true);
   EXPECT_NEAR(map_levels(s)[0], 2.30 * s.best_chi, 1e-12);
-  EXPECT_NEAR(s.best_chi, 8.0, 0.001);
+  EXPECT_NEAR(s.best_chi, 800.0 / 99, 0.001);
   EXPECT_NEAR(s.axes[0].scaled.high - x0, sx * std::sqrt(s.best_chi), 0.002 * sx);
 }
 

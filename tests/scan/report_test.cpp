@@ -6,40 +6,20 @@
 #include <cmath>
 #include <functional>
 
+#include "tests/scan/table_fixture.hpp"
 #include "tools/scan/report.hpp"
 
 namespace tessaline::scan {
 namespace {
 
-Axis axis(AxisKind kind, double first, double last, int n) {
-  Axis a;
-  a.kind = kind;
-  a.first = first;
-  a.last = last;
-  a.n = n;
-  return a;
-}
+using testing::axis;
 
+// A table of 200 points whose files have names no script may hold.
 ScanTable table_of(const std::vector<Axis>& axes,
                    const std::function<double(const std::vector<double>&)>& f) {
-  ScanTable t;
-  t.head.entry = "it's mine.ent";  // names a script must never hold
+  ScanTable t = testing::table_of(axes, f, 200);
+  t.head.entry = "it's mine.ent";
   t.head.data = "a\"b.dat";
-  t.head.axes = axes;
-  t.head.points = 200;
-  t.head.free = {{1, "thickness", "A"}};
-  const Grid grid = t.head.grid();
-  for (int g = 0; g < grid.size(); ++g) {
-    TableRow r;
-    r.grid = g;
-    r.setting = grid.setting(g);
-    r.S = f(r.setting) / 2;
-    r.chi = 2 * r.S / 199;
-    r.status = 1;
-    r.reached = r.minima = 1;
-    r.values = {50};
-    t.rows.push_back(r);
-  }
   return t;
 }
 

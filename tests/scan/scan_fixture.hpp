@@ -17,6 +17,7 @@
 #include "driver/writers.hpp"
 #include "model/point_optics.hpp"
 #include "tests/driver/scratch.hpp"
+#include "tests/scan/table_fixture.hpp"
 #include "tools/scan/scan.hpp"
 
 namespace tessaline::scan::testing {
@@ -74,16 +75,6 @@ inline void write_model_data(const ScratchDir& dir, const std::string& entry,
       ++q;
     }
   write_point_list(dir.file(data), c);
-}
-
-inline Axis axis(AxisKind kind, double first, double last, int n, int slot = 0) {
-  Axis a;
-  a.kind = kind;
-  a.first = first;
-  a.last = last;
-  a.n = n;
-  a.slot = slot;
-  return a;
 }
 
 inline Options options(const ScratchDir& dir, const std::string& entry, const std::string& data,

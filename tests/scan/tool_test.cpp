@@ -1,5 +1,5 @@
-// The built tessaline-scan end to end, each run with a deadline in a fresh
-// directory: bad input (a message, a non-zero status, nothing written), a scan
+// The built tessaline-scan end to end, each run with a deadline (a minute) in a
+// fresh directory: bad input (a message, a non-zero status, nothing written), a scan
 // with its table, report, picture and best fit (which the program, the entry
 // tool and the picture tool take as their own), a run without gnuplot, a run
 // stopped by a signal, and a scan run in shares and merged.
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/run_program.hpp"
 #include "tests/scan/scan_fixture.hpp"
 #include "tools/scan/table.hpp"
 
@@ -21,11 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ScratchDir;
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using tessaline::testing::Outcome;
+using tessaline::testing::run_in;
 
 std::string sh_quote(const std::string& s) {
   std::string q = "'";
@@ -33,30 +31,25 @@ std::string sh_quote(const std::string& s) {
   return q + "'";
 }
 
-// Runs `exe args` in `dir` with `env` (NAME=VALUE words) in front, standard
-// input from `input`; killed after 120 s (status 124), or sent `signal` after
-// `after` seconds when given.
-Outcome run(const ScratchDir& dir, const std::string& exe, const std::vector<std::string>& args,
-            const std::string& env = "", const std::string& input = "",
-            const std::string& signal = "", double after = 0) {
-  dir.write("stdin.txt", input);
-  std::string cmd = "cd " + sh_quote(dir.path().string()) + " && " + env + " timeout -k 30 " +
-                    (signal.empty() ? std::string("120")
-                                    : "--preserve-status -s " + signal + " " + std::to_string(after)) +
-                    " " + sh_quote(exe);
-  for (const std::string& a : args) cmd += " " + sh_quote(a);
-  cmd += " < stdin.txt > stdout.txt 2> stderr.txt";
-  const int rc = std::system(cmd.c_str());
-  Outcome o;
-  o.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.out = dir.read("stdout.txt");
-  o.err = dir.read("stderr.txt");
+// tessaline-scan with `args`, and the variable `name` set to `value` when given.
+Outcome scan_tool(const ScratchDir& dir, const std::vector<std::string>& args,
+                  const std::string& name = "", const std::string& value = "") {
+  if (!name.empty()) setenv(name.c_str(), value.c_str(), 1);
+  const Outcome o = run_in(dir, TESSALINE_SCAN_EXE, args, "");
+  if (!name.empty()) unsetenv(name.c_str());
   return o;
 }
 
-Outcome scan_tool(const ScratchDir& dir, const std::vector<std::string>& args,
-                  const std::string& env = "") {
-  return run(dir, TESSALINE_SCAN_EXE, args, env);
+// tessaline-scan with `args`, sent `signal` after `after` seconds (and killed
+// 30 s later if it is still running).
+Outcome scan_until(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const std::string& signal, double after) {
+  std::string cmd = "cd " + sh_quote(dir.path().string()) +
+                    " && timeout -k 30 --preserve-status -s " + signal + " " +
+                    std::to_string(after) + " " + sh_quote(TESSALINE_SCAN_EXE);
+  for (const std::string& a : args) cmd += " " + sh_quote(a);
+  cmd += " < /dev/null > stdout.txt 2> stderr.txt";
+  return tessaline::testing::run_command(dir, cmd);
 }
 
 // The example's entry file and its 600 points in dir.
@@ -129,7 +122,7 @@ TEST(ScanTool, AScanWritesItsTableReportPictureAndTheBestFit) {
   ScratchDir again;
   again.write("entry.ent", dir.read("z/best/entry.ent"));
   again.write("film.dat", dir.read("film.dat"));
-  const Outcome p = run(again, TESSALINE_EXE, {}, "", "entry.ent\nfilm.dat\n0\n0\n\n");
+  const Outcome p = run_in(again, TESSALINE_EXE, {}, "entry.ent\nfilm.dat\n0\n0\n\n");
   ASSERT_EQ(p.status, 0) << p.err;
   for (const char* f : {"VreloBag.dat", "VreloFunctUU.dat", "VreloFunctDD.dat",
                         "VreloFunctUD.dat", "VreloFunctDU.dat"}) {
@@ -153,18 +146,18 @@ TEST(ScanTool, AScanWritesItsTableReportPictureAndTheBestFit) {
     work.write(f, dir.read(std::string("z/best/") + f));
   }
   work.write("film.dat", dir.read("film.dat"));
-  const Outcome u = run(work, TESSALINE_ENTRY_EXE, {"update", "entry.ent", "VreloBag.dat", "-o",
-                                                    "next.ent"});
+  const Outcome u = run_in(work, TESSALINE_ENTRY_EXE,
+                           {"update", "entry.ent", "VreloBag.dat", "-o", "next.ent"}, "");
   EXPECT_EQ(u.status, 0) << u.err;
   EXPECT_TRUE(work.exists("next.ent"));
   const Outcome pl =
-      run(work, TESSALINE_PLOT_EXE, {"film.dat", "--entry", "entry.ent", "--out", "fit.png"});
+      run_in(work, TESSALINE_PLOT_EXE, {"film.dat", "--entry", "entry.ent", "--out", "fit.png"}, "");
   EXPECT_EQ(pl.status, 0) << pl.err;
   EXPECT_TRUE(work.exists("fit.png"));
 
   // --write-entry: the best setting, as the program reads it.
   ASSERT_TRUE(dir.exists("best.ent"));
-  const Outcome show = run(dir, TESSALINE_ENTRY_EXE, {"show", "best.ent"});
+  const Outcome show = run_in(dir, TESSALINE_ENTRY_EXE, {"show", "best.ent"}, "");
   EXPECT_EQ(show.status, 0) << show.out;
   EXPECT_NE(o.out.find("best.ent written: zero correction [mrad] "), std::string::npos) << o.out;
 }
@@ -173,7 +166,7 @@ TEST(ScanTool, WithoutGnuplotTheScanEndsWithoutAPicture) {
   ScratchDir dir;
   copy_example(dir);
   const Outcome o = scan_tool(dir, {"film.ent", "film.dat", "--sigma", "0.1:0.2:3", "--out", "s"},
-                              "TESSALINE_GNUPLOT=false");
+                              "TESSALINE_GNUPLOT", "false");
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.err.find("warning: no picture: false failed with exit status 1"), std::string::npos)
       << o.err;
@@ -182,7 +175,7 @@ TEST(ScanTool, WithoutGnuplotTheScanEndsWithoutAPicture) {
   EXPECT_FALSE(dir.exists("s/profile.png"));
   EXPECT_FALSE(dir.exists("s/profile.png.part"));
   const Outcome m = scan_tool(dir, {"film.ent", "film.dat", "--sigma", "0.1:0.2:3", "--out", "t"},
-                              "TESSALINE_GNUPLOT=/nonexistent/gnuplot");
+                              "TESSALINE_GNUPLOT", "/nonexistent/gnuplot");
   EXPECT_EQ(m.status, 0);
   EXPECT_NE(m.err.find("cannot run /nonexistent/gnuplot"), std::string::npos) << m.err;
 }
@@ -192,10 +185,9 @@ TEST(ScanTool, ASignalEndsTheRunWithTheTableSoFar) {
   copy_example(dir);
   for (const auto& [signal, status] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
     const std::string out = std::string("stopped-") + signal;
-    const Outcome o = run(dir, TESSALINE_SCAN_EXE,
-                          {"film.ent", "film.dat", "--zero", "-0.5:0.5:3000", "--threads", "1",
-                           "--out", out},
-                          "", "", signal, 2.0);
+    const Outcome o = scan_until(
+        dir, {"film.ent", "film.dat", "--zero", "-0.5:0.5:3000", "--threads", "1", "--out", out},
+        signal, 2.0);
     EXPECT_EQ(o.status, status) << o.err;
     const ScanTable t = read_table(dir.file(out + "/table.txt"));
     EXPECT_FALSE(t.complete());

@@ -22,38 +22,21 @@ double Axis::value(int i) const {
 }
 
 std::string Axis::label() const {
-  switch (kind) {
-    case AxisKind::kZero:
-      return "zero correction [mrad]";
-    case AxisKind::kSigma:
-      return "collimation sigma [mrad]";
-    case AxisKind::kParam:
-      break;
-  }
+  if (kind == AxisKind::kZero) return "zero correction [mrad]";
+  if (kind == AxisKind::kSigma) return "collimation sigma [mrad]";
   return "parameter " + std::to_string(slot) + " (" + name + ")" +
          (unit.empty() ? std::string() : " [" + unit + "]");
 }
 
 std::string Axis::column() const {
-  switch (kind) {
-    case AxisKind::kZero:
-      return "zero[mrad]";
-    case AxisKind::kSigma:
-      return "sigma[mrad]";
-    case AxisKind::kParam:
-      break;
-  }
+  if (kind == AxisKind::kZero) return "zero[mrad]";
+  if (kind == AxisKind::kSigma) return "sigma[mrad]";
   return value_column(slot, unit);
 }
 
 std::string value_column(int slot, std::string unit) {
   unit.erase(std::remove(unit.begin(), unit.end(), ' '), unit.end());
   return "p" + std::to_string(slot) + (unit.empty() ? std::string() : "[" + unit + "]");
-}
-
-bool operator==(const Axis& a, const Axis& b) {
-  return a.kind == b.kind && a.slot == b.slot && a.first == b.first && a.last == b.last &&
-         a.n == b.n;
 }
 
 int Grid::size() const {

@@ -63,8 +63,6 @@ struct Axis {
   std::string column() const;
 };
 
-bool operator==(const Axis& a, const Axis& b);
-
 // The heading of a column of a parameter's values, one word: "p10[1e-6A^-2]".
 std::string value_column(int slot, std::string unit);
 
