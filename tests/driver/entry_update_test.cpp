@@ -313,6 +313,12 @@ TEST(EntryEdit, ShortestNumbers) {
   EXPECT_EQ(shortest_number(1.0 / 3.0), "0.3333333333333333");
   EXPECT_EQ(std::strtod(shortest_number(2.0 / 3.0).c_str(), nullptr), 2.0 / 3.0);
   EXPECT_EQ(shortest_number(std::numeric_limits<double>::infinity()), "inf");
+  // Fixed notation where people write numbers so, exponents beyond.
+  EXPECT_EQ(shortest_number(130.0), "130");
+  EXPECT_EQ(shortest_number(-0.0001), "-0.0001");
+  EXPECT_EQ(shortest_number(123456.5), "123456.5");
+  EXPECT_EQ(shortest_number(5e-5), "5e-05");
+  EXPECT_EQ(shortest_number(2e15), "2e+15");
 }
 
 TEST(EntryUpdate, DecimalShiftKeepsTheDigits) {
