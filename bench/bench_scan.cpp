@@ -5,13 +5,15 @@
 // of one grid point and its fit on every hardware thread, as a user would
 // script it.  The program's runs are checked against the scan: the
 // hi_sq.norm of the last block of every results file must be the scan's, as
-// the monitor prints it (counter "differ").
+// the monitor prints it (counter "differ").  Counter "cpu_s": the processor
+// seconds of the fits (the scan's threads, or the program's runs).
 //
 //   bench_scan [--benchmark_filter=...]   (the cases are found through
 //                                          TESSALINE_BENCH_CASES or the source
 //                                          tree; the program is the one built
 //                                          beside it)
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +34,16 @@ namespace tessaline::scan {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Processor seconds used so far by this process (RUSAGE_SELF, every thread)
+// or by its ended children (RUSAGE_CHILDREN): on a shared machine they move
+// less with the load than the wall time does.
+double cpu_seconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
 
 std::string case_path(const std::string& name) {
   const char* dir = std::getenv("TESSALINE_BENCH_CASES");
@@ -57,11 +69,13 @@ void BM_ZeroScan(benchmark::State& state) {
   RunControl c;
   c.threads = static_cast<int>(state.range(0));
   long fits = 0;
+  const double cpu0 = cpu_seconds(RUSAGE_SELF);
   for (auto _ : state) {
     const ScanResult r = run_scan(p, o, c);
     fits = r.fits;
   }
   state.counters["fits"] = static_cast<double>(fits);
+  state.counters["cpu_s"] = cpu_seconds(RUSAGE_SELF) - cpu0;
 }
 BENCHMARK(BM_ZeroScan)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
@@ -84,6 +98,7 @@ void BM_ProgramRuns(benchmark::State& state) {
   }
   std::ofstream(dir + "/realistic.dat") << std::ifstream(o.data).rdbuf();
   int differ = 0;
+  const double cpu0 = cpu_seconds(RUSAGE_CHILDREN);
   for (auto _ : state) {
     for (int g = 0; g < p.grid.size(); ++g) {
       const std::string cmd = "cd '" + dir + "' && printf 'zero" + std::to_string(g) +
@@ -101,6 +116,7 @@ void BM_ProgramRuns(benchmark::State& state) {
     }
   }
   state.counters["runs"] = p.grid.size();
+  state.counters["cpu_s"] = cpu_seconds(RUSAGE_CHILDREN) - cpu0;
   state.counters["differ"] = differ;
   std::error_code ec;
   fs::remove_all(dir, ec);
