@@ -21,7 +21,13 @@ dev: deps
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 
-demo: release
+# The demo builds only what it runs: the program, the entry tool and the
+# picture tool (no tests, benchmarks or fuzz targets).
+DEMO_TARGETS := tessaline tessaline-entry tessaline-plot
+
+demo: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target $(DEMO_TARGETS)
 	@./tools/run-demo.sh build/release $(DEMO_DIR)
 
 test: dev

@@ -17,17 +17,13 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_cases.hpp"
 #include "driver/driver.hpp"
 #include "fit/fit.hpp"
 #include "fit/parallel_sgz.hpp"
 
 namespace tessaline {
 namespace {
-
-std::string case_path(const std::string& name) {
-  const char* dir = std::getenv("TESSALINE_BENCH_CASES");
-  return std::string(dir != nullptr ? dir : TESSALINE_BENCH_CASES_DIR) + "/" + name;
-}
 
 struct Case {
   const char* entry;

@@ -24,8 +24,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_cases.hpp"
 #include "driver/entry_update.hpp"
 #include "report/readers.hpp"
+#include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 #include "tools/scan/fits.hpp"
 #include "tools/scan/table.hpp"
@@ -43,11 +45,6 @@ double cpu_seconds(int who) {
   getrusage(who, &u);
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
-std::string case_path(const std::string& name) {
-  const char* dir = std::getenv("TESSALINE_BENCH_CASES");
-  return std::string(dir != nullptr ? dir : TESSALINE_BENCH_CASES_DIR) + "/" + name;
 }
 
 Options zero_scan() {

@@ -76,7 +76,9 @@ void keep_points(Tables& t, int drop_first, int drop_last) {
   if (!t.point_list) t.nn -= drop_first + drop_last;
 }
 
-std::string channel_name(int c) { return std::string(kChannelNames[static_cast<std::size_t>(c - 1)]); }
+std::string channel_name(int c) {
+  return std::string(kChannelNames[static_cast<std::size_t>(c - 1)]);
+}
 
 // The parts of a point-list line, split at blanks and tabs.
 std::vector<std::string> fields(const std::string& line) {
@@ -128,10 +130,11 @@ MeasuredData read_point_list(textio::InStream& in) {
       first_point_line = in.line_number();
       d.has_resolution = has;
     } else if (has != d.has_resolution) {
-      fail(std::string(has ? "this point gives a resolution (SIGMA_THETA) but the point on line "
-                           : "this point gives no resolution (SIGMA_THETA) but the point on line ") +
-           std::to_string(first_point_line) + (has ? " does not" : " does") +
-           ": either every point has one or none");
+      fail(
+          std::string(has ? "this point gives a resolution (SIGMA_THETA) but the point on line "
+                          : "this point gives no resolution (SIGMA_THETA) but the point on line ") +
+          std::to_string(first_point_line) + (has ? " does not" : " does") +
+          ": either every point has one or none");
     }
     if (v[2] < kMinErrorBar) {
       fail("error bar dR " + textio::quoted(f[2]) + " of a " + channel_name(c) +
@@ -280,9 +283,10 @@ std::vector<std::string> data_warnings(const MeasuredData& d, const std::string&
     std::snprintf(angles, sizeof angles, "%.6g rad after %.6g rad",
                   points[static_cast<std::size_t>(p - 1)].theta,
                   points[static_cast<std::size_t>(p - 2)].theta);
-    std::string text = file + ", line " + std::to_string(d.line[k][static_cast<std::size_t>(p - 1)]) +
-                       ": the angles of channel " + channel_name(c) + " do not increase at its point " +
-                       std::to_string(p) + " (" + angles + ")";
+    std::string text = file + ", line " +
+                       std::to_string(d.line[k][static_cast<std::size_t>(p - 1)]) +
+                       ": the angles of channel " + channel_name(c) +
+                       " do not increase at its point " + std::to_string(p) + " (" + angles + ")";
     text += d.point_list ? "; the points of a channel are fitted in the order of the file"
                          : "; if the channels were cut in the wrong places, nn in the entry file "
                            "does not match the data file (the channels must follow each other, "

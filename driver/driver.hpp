@@ -49,6 +49,19 @@ enum class EntryUnit {
   kMilli,     // an angle in mrad, stored in rad
 };
 
+// The physical value of a number as the entry file gives it in `unit`
+// (PARAM(i) = physical value * SCALE(i)), and back.
+inline double entry_to_physical(double v, EntryUnit unit) {
+  if (unit == EntryUnit::kMicro) return v * 1.0e-6;
+  if (unit == EntryUnit::kMilli) return v / 1000.0;
+  return v;
+}
+inline double physical_to_entry(double phys, EntryUnit unit) {
+  if (unit == EntryUnit::kMicro) return phys * 1.0e6;
+  if (unit == EntryUnit::kMilli) return phys * 1000.0;
+  return phys;
+}
+
 // Where one value of the entry file stands: its number token (TokenPosition:
 // line, byte column and length in the raw file), the unit it is given in, and
 // the line of its mark.
@@ -76,13 +89,6 @@ const char* physical_unit(EntryUnit unit);
 // The unit the entry file gives a value in: "A", "1e-6 A^-2", "mrad" or "".
 const char* entry_unit_name(EntryUnit unit);
 
-// A value as the entry file gives it, stored as the reader stores it in a PARAM
-// slot of the given SCALE: scattering-length densities times 1e-6, angles over
-// 1000, then times the scale.
-double param_from_entry(double v, EntryUnit unit, double scale);
-// The inverse, to rounding: a PARAM value in the entry file's unit.
-double entry_from_param(double param, EntryUnit unit, double scale);
-
 // Reads the entry file `name`, echoes it on `console` and fills the parameter
 // tables and the scalar settings (wavelength, nn, j0, collimation step and sigma in
 // rad, nlay, zero correction in rad).  A limit stop throws RunStop with status
@@ -94,6 +100,11 @@ void read_entry_file(Tables& t, const std::string& name, textio::OutStream& cons
 // The same from a stream; `name` names it in messages.
 void read_entry_file(Tables& t, std::istream& in, const std::string& name,
                      textio::OutStream& console, EntrySources* sources = nullptr);
+
+// The program's rule for the wavelength (A) of the entry file: positive, and
+// not so small that the square of the largest wave number 2 pi / wavelength
+// overflows.  The reader stops a run on any other value ("wavelength <= 0").
+bool usable_wavelength(double wavelength);
 
 // The points of a data file, channel by channel (UU, DD, UD, DU), as read.
 //
@@ -174,12 +185,6 @@ bool drop_points(Tables& t, int first, int last);
 // The discrete Gaussian kernel of the angular resolution from j0, coll_step and
 // coll_sigma; a sigma of zero or below leaves one point at offset 0.
 void build_collimation(Tables& t);
-
-// Makes sure that standard input, output and error are open descriptors (a
-// closed one is held by /dev/null, so that no file the run opens takes its
-// place) and that a closed pipe is reported as a write error.  Throws TextError
-// when standard output was closed.  Called once, at program start.
-void check_standard_streams();
 
 // The whole run: prompts and answers on `keys` and `console`, errors of the text
 // layer on standard error.  Returns the exit status (kExitNormal, kExitStop,

@@ -99,7 +99,8 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, En
   double v = 0;
   in_.read(v, what);
   if (sources_ != nullptr) sources_->slot(i) = {in_.last_token(), unit};
-  t_.PARAM(i) = param_from_entry(v, unit, t_.SCALE(i));
+  const double phys = entry_to_physical(v, unit);
+  t_.PARAM(i) = phys * t_.SCALE(i);
 
   const double shown = unit == EntryUnit::kMicro ? v * 1.0e-6 : v;
   Record r;
@@ -171,11 +172,7 @@ void EntryReader::read() {
 
   in_.read(t_.wavelength, "the wavelength in A");
   console_.write(Record().A("Wavelength [A]  : ").F(t_.wavelength, 5, 2));
-  // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
-  // a wavelength that is not positive (or a lone slash, which leaves it 0), or
-  // one so close to zero that the square overflows, makes every model value NaN.
-  const double k_max = 2 * kPi / t_.wavelength;
-  if (!(t_.wavelength > 0) || !std::isfinite(k_max * k_max)) limit_stop("wavelength <= 0");
+  if (!usable_wavelength(t_.wavelength)) limit_stop("wavelength <= 0");
 
   in_.read(t_.nn, "the number of points per spin channel, an integer");
   console_.write(Record().A("Number of experimental points:    ").I(t_.nn, 3));
@@ -259,10 +256,6 @@ void EntryReader::read() {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The names of each unit: as the results file prints the value, as the entry
 // file gives it.
 struct UnitNames {
@@ -290,18 +283,12 @@ const char* physical_unit(EntryUnit unit) { return unit_names(unit).physical; }
 
 const char* entry_unit_name(EntryUnit unit) { return unit_names(unit).entry; }
 
-double param_from_entry(double v, EntryUnit unit, double scale) {
-  double phys = v;
-  if (unit == EntryUnit::kMicro) phys = v * 1.0e-6;
-  if (unit == EntryUnit::kMilli) phys = v / 1000.0;
-  return phys * scale;
-}
-
-double entry_from_param(double param, EntryUnit unit, double scale) {
-  const double phys = param / scale;
-  if (unit == EntryUnit::kMicro) return phys * 1.0e6;
-  if (unit == EntryUnit::kMilli) return phys * 1000.0;
-  return phys;
+bool usable_wavelength(double wavelength) {
+  // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:
+  // a wavelength that is not positive (or a lone slash, which leaves it 0), or
+  // one so close to zero that the square overflows, makes every model value NaN.
+  const double k_max = 2 * kPi / wavelength;
+  return wavelength > 0 && std::isfinite(k_max * k_max);
 }
 
 void read_entry_file(Tables& t, const std::string& name, textio::OutStream& console,

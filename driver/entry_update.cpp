@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -169,14 +169,21 @@ std::string shift_decimal(std::string_view number, int shift) {
     }
   }
   if (point < 0) point = static_cast<int>(digits.size());
-  int exponent = 0;
+  // The exponent, held within +-kMaxExponent so that no sum below can
+  // overflow; a double never needs more than three digits.
+  constexpr long kMaxExponent = 100000;
+  long exponent = 0;
   if (i < s.size()) {
     std::size_t j = i;
     if (s[j] == 'E' || s[j] == 'e' || s[j] == 'D' || s[j] == 'd') ++j;
-    exponent = std::stoi(s.substr(j));
+    const bool negative = j < s.size() && s[j] == '-';
+    if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
+    for (; j < s.size() && s[j] >= '0' && s[j] <= '9'; ++j)
+      exponent = std::min(kMaxExponent, 10 * exponent + (s[j] - '0'));
+    if (negative) exponent = -exponent;
   }
   // value = 0.digits * 10^(point + exponent); leading zeros carry nothing.
-  int place = point + exponent + shift;
+  long place = point + exponent + shift;
   while (digits.size() > 1 && digits[0] == '0') {
     digits.erase(0, 1);
     --place;
@@ -184,7 +191,7 @@ std::string shift_decimal(std::string_view number, int shift) {
   if (digits.find_first_not_of('0') == std::string::npos) return "0.0";
   const int n = static_cast<int>(digits.size());
   if (place > 0 && place <= 15) {
-    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min(place, n)));
+    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min<long>(place, n)));
     if (place > n) whole.append(static_cast<std::size_t>(place - n), '0');
     const std::string frac = place < n ? digits.substr(static_cast<std::size_t>(place)) : "0";
     return sign + whole + "." + frac;
@@ -197,7 +204,8 @@ std::string shift_decimal(std::string_view number, int shift) {
 }
 
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
-                              const ResultsBlock& block, const std::string& results_name) {
+                              const ResultsBlock& block, const std::string& results_name,
+                              const std::vector<int>& fixed_too) {
   const ReadEntry old = read_entry_text(old_text, old_name);
   const Tables& t = *old.t;
   const EntrySources& src = *old.sources;
@@ -215,6 +223,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
   }
 
   std::vector<Splice> splices;
+  std::vector<bool> spliced(static_cast<std::size_t>(t.NPAR) + 1, false);
   const std::vector<std::size_t> line_start = line_starts(old_text);
 
   for (int i = 1; i <= t.NPAR; ++i) {
@@ -227,40 +236,48 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       throw UpdateRefused("parameter " + std::to_string(i) + ": " + where_res + " names it \"" +
                           p.name + "\", but " + where_old + " holds \"" + name + "\"");
     }
-    const bool fixed_old = t.STEPLIM(i) <= 0;
+    // A value that is no number (asterisks, an exponent no double has) is a
+    // fault of the results file, whichever entry file it is compared with.
+    const auto no_number = [&] {
+      return textio::TextError(where_res + ": the value of parameter " + std::to_string(i) + " (" +
+                               name + ") is \"" + p.value_text + "\", not a number");
+    };
+    const bool take_fixed = std::find(fixed_too.begin(), fixed_too.end(), i) != fixed_too.end() &&
+                            p.value && monitor_value(p) != monitor_value(t, t.PARAM, i);
+    const bool fixed_old = t.STEPLIM(i) <= 0 && !take_fixed;
     if (fixed_old) {
       // A value fixed in both must be the same one; a value fixed only now (its
       // mark changed since the fit) simply stays.
+      if (p.state != ParameterState::kFixed) continue;
+      if (!p.value) throw no_number();
       const std::string was = monitor_value(t, t.PARAM, i);
-      if (p.state == ParameterState::kFixed && monitor_value(p) != was) {
+      if (monitor_value(p) != was) {
         throw UpdateRefused("parameter " + std::to_string(i) + " (" + name + ") is fixed at " +
                             was + " in " + where_old + " but at " + p.value_text + " in " +
                             where_res);
       }
       continue;
     }
-    if (!p.value) {
-      throw UpdateRefused(where_res + ": the value of parameter " + std::to_string(i) + " (" +
-                          name + ") is \"" + p.value_text + "\", not a number");
-    }
+    if (!p.value) throw no_number();
     if (v.token.length == 0) {
       throw UpdateRefused(where_old + ": the value of parameter " + std::to_string(i) + " (" +
                           name + ") is left out with a slash; write a number there");
     }
     splices.push_back(
         splice_at(line_start, v.token, shift_decimal(p.value_text, entry_unit_shift(v.unit))));
+    spliced[static_cast<std::size_t>(i)] = true;
   }
 
   EntryUpdate u;
   u.replaced = static_cast<int>(splices.size());
   u.text = apply_splices(old_text, std::move(splices));
 
-  // Read back: every free value must now print as the block printed it.
+  // Read back: every replaced value must now print as the block printed it.
   const ReadEntry now = read_entry_text(u.text, old_name);
   for (int i = 1; i <= t.NPAR; ++i) {
     const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
     const std::string back = monitor_value(*now.t, now.t->PARAM, i);
-    if (t.STEPLIM(i) > 0 && back != monitor_value(p)) {
+    if (spliced[static_cast<std::size_t>(i)] && back != monitor_value(p)) {
       throw std::logic_error("the new value of parameter " + std::to_string(i) + " reads back as " +
                              back + ", not " + monitor_value(p));
     }

@@ -36,16 +36,22 @@ struct EntryUpdate {
 // The entry text `old_text` (read as the program reads it, under the name
 // `old_name`) with each value that it leaves free replaced by the value of the
 // same parameter in `block` of the results file `results_name`.  Values fixed
-// by the entry file stay as they are.  Throws UpdateRefused when the block does
-// not belong to the entry file, and whatever the entry-file reader throws
-// (TextError, RunStop, InputDialogueStop) when the entry file cannot be read.
+// by the entry file stay as they are, except those of the slots in
+// `fixed_too`, which take the block's value wherever it prints differently
+// (a fit of several measurements gives a shared value of its first
+// measurement to all).  Throws UpdateRefused when the block does not belong
+// to the entry file, textio::TextError naming the results file and line when
+// a value the update needs is not a number, and whatever the entry-file reader
+// throws (TextError, RunStop, InputDialogueStop) when the entry file cannot be
+// read.
 EntryUpdate update_entry_text(const std::string& old_text, const std::string& old_name,
-                              const ResultsBlock& block, const std::string& results_name);
+                              const ResultsBlock& block, const std::string& results_name,
+                              const std::vector<int>& fixed_too = {});
 
 // Values to write into an entry file in place, each in the entry file's own
 // unit: the collimation step and sigma and the zero correction in mrad, a
 // parameter slot's value as the file gives it (scattering-length densities in
-// 1e-6 A^-2, alpha_0 in mrad; entry_from_param converts).
+// 1e-6 A^-2, alpha_0 in mrad; physical_to_entry converts).
 struct EntryEdits {
   std::optional<double> coll_step;
   std::optional<double> coll_sigma;

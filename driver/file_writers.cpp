@@ -1,7 +1,7 @@
 // The data-file and entry-file writers.  Each builds the whole text in memory
-// (a data file is at most 4000 short lines, an entry file about 6500) and hands
-// it to the text layer's replace_file, which writes it under a temporary name
-// beside the target and renames it into place.
+// (a data file is at most 4000 short lines, an entry file about 6500) and stages
+// it with the text layer's StagedFiles, which writes it under a temporary name
+// beside the target and renames it into place at the commit.
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -13,6 +13,7 @@
 
 #include "driver/writers.hpp"
 #include "tables/tables.hpp"
+#include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline {
@@ -20,10 +21,11 @@ namespace {
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
 
-// The whole file at once, through the text layer's replace_file.
-void replace_file(const std::string& path, const std::string& content) {
+// The text layer's errors of staging and committing, as this library's.
+template <class F>
+void writing(F f) {
   try {
-    textio::replace_file(path, content);
+    f();
   } catch (const textio::TextError& e) {
     throw WriteError(e.what());
   }
@@ -95,7 +97,8 @@ class EntryText {
 
 }  // namespace
 
-void write_data_file(const std::string& path, const std::vector<DataPoint>& points) {
+void stage_data_file(textio::StagedFiles& files, const std::string& path,
+                     const std::vector<DataPoint>& points) {
   if (points.empty() || points.size() % 4 != 0) {
     throw WriteError("cannot write the data file " + quoted(path) + ": " +
                      std::to_string(points.size()) +
@@ -113,10 +116,10 @@ void write_data_file(const std::string& path, const std::vector<DataPoint>& poin
     const int n = std::snprintf(line, sizeof line, " %.17g %.17g %.17g\n", p.R, p.dR, p.theta);
     text.append(line, static_cast<std::size_t>(n));
   }
-  replace_file(path, text);
+  writing([&] { files.stage(path, text); });
 }
 
-void write_point_list(const std::string& path,
+void stage_point_list(textio::StagedFiles& files, const std::string& path,
                       const std::array<std::vector<DataPoint>, 4>& channels) {
   const auto fail = [&path](const std::string& why) {
     throw WriteError("cannot write the point list " + quoted(path) + ": " + why);
@@ -156,10 +159,11 @@ void write_point_list(const std::string& path,
       text.append(line, static_cast<std::size_t>(n));
     }
   }
-  replace_file(path, text);
+  writing([&] { files.stage(path, text); });
 }
 
-void write_entry_file(const std::string& path, const EntryDescription& d) {
+void stage_entry_file(textio::StagedFiles& files, const std::string& path,
+                      const EntryDescription& d) {
   EntryText e(path);
   if (d.nn < 1 || d.nn > maxpoint)
     e.fail("nn = " + std::to_string(d.nn) + " is outside 1.." + std::to_string(maxpoint));
@@ -205,7 +209,30 @@ void write_entry_file(const std::string& path, const EntryDescription& d) {
   e.fittable(d.background, "background");
   e.separator("angle zero");
   e.real(d.zero_correction, "zero correction [mrad], never fitted", "");
-  replace_file(path, e.text());
+  writing([&] { files.stage(path, e.text()); });
+}
+
+void commit_files(textio::StagedFiles& files) {
+  writing([&] { files.commit(); });
+}
+
+void write_data_file(const std::string& path, const std::vector<DataPoint>& points) {
+  textio::StagedFiles files;
+  stage_data_file(files, path, points);
+  commit_files(files);
+}
+
+void write_point_list(const std::string& path,
+                      const std::array<std::vector<DataPoint>, 4>& channels) {
+  textio::StagedFiles files;
+  stage_point_list(files, path, channels);
+  commit_files(files);
+}
+
+void write_entry_file(const std::string& path, const EntryDescription& d) {
+  textio::StagedFiles files;
+  stage_entry_file(files, path, d);
+  commit_files(files);
 }
 
 }  // namespace tessaline

@@ -6,14 +6,14 @@
 
 #include <csignal>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "report/report.hpp"
+#include "textio/output_files.hpp"
 
 namespace tessaline {
 namespace {
-
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Phase of the output: nothing to mend, fitting, or writing the curve files.
 enum Phase : int { kIdle = 0, kFitting = 1, kCurves = 2 };
@@ -23,6 +23,9 @@ volatile sig_atomic_t g_results_fd = -1;
 // File names as C strings, built before any handler can run.
 char g_results_name[32];
 char g_curve_names[4][32];
+
+// The handlers, while a guard lives.
+std::optional<textio::SignalHandlers> g_handlers;
 
 void put(int fd, const char* text) {
   std::size_t left = std::strlen(text);
@@ -95,11 +98,13 @@ OutputGuard::OutputGuard() {
   for (int j = 1; j <= 4; ++j) copy_name(g_curve_names[j - 1], OUTNAM(j));
   for (const char* curve : g_curve_names) ::unlink(curve);
   g_phase = kIdle;
-  for (int sig : kSignals) std::signal(sig, on_signal);
+  g_handlers.emplace(on_signal);
 }
 
 OutputGuard::~OutputGuard() {
-  for (int sig : kSignals) std::signal(sig, SIG_DFL);
+  // After the output phase a signal must not touch the finished files: the
+  // dispositions from before the guard come back.
+  g_handlers.reset();
   g_phase = kIdle;
   g_results_fd = -1;
 }

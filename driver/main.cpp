@@ -4,10 +4,11 @@
 #include <cstdio>
 
 #include "driver/driver.hpp"
+#include "textio/output_files.hpp"
 
 int main() {
   try {
-    tessaline::check_standard_streams();
+    tessaline::textio::check_standard_streams();
   } catch (const tessaline::textio::TextError& e) {
     std::fprintf(stderr, "tessaline: %s\n", e.what());
     return tessaline::kExitTextError;

@@ -8,7 +8,7 @@
 
 namespace tessaline {
 
-std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
+std::unique_ptr<Tables> load_problem(const ProblemFiles& files, EntrySources* sources) {
   auto t = make_tables();
   t->pi = kPi;
   textio::OutStream quiet;  // never opened: the echo is dropped
@@ -17,7 +17,7 @@ std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
     return (reading == nullptr ? std::string() : "\"" + *reading + "\": ") + what;
   };
   try {
-    read_entry_file(*t, files.entry, quiet);
+    read_entry_file(*t, files.entry, quiet, sources);
     reading = &files.data;
     read_data_file(*t, files.data, quiet);
   } catch (const textio::TextError& e) {
@@ -33,8 +33,8 @@ std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
     throw ProblemError("the numbers of points to drop must not be negative");
   }
   if (!drop_points(*t, files.first, files.last)) {
-    throw ProblemError(where("dropping the first " + std::to_string(files.first) + " and the last " +
-                             std::to_string(files.last) +
+    throw ProblemError(where("dropping the first " + std::to_string(files.first) +
+                             " and the last " + std::to_string(files.last) +
                              " points of every channel would leave a channel without a point"));
   }
   build_collimation(*t);
@@ -43,12 +43,16 @@ std::unique_ptr<Tables> load_problem(const ProblemFiles& files) {
 
 FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, int threads) {
   ParallelSGZ fast(t, threads);
+  return run_program_fit(t, fs, monitor, fast);
+}
+
+FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, FastSGZ& fast) {
   FastSGZ* before = fs.fast;
   fs.fast = &fast;
   FitResult r;
   try {
-    LSQFIT(t, fs, monitor, r.S, t.NPAR, kProgramMAXRED, kProgramNCALM, kProgramMAXITER,
-           kProgramTOL, r.STEPERR, r.STEPSCALE, kProgramPRTFREQ, r.IEXIT);
+    LSQFIT(t, fs, monitor, r.S, t.NPAR, kProgramMAXRED, kProgramNCALM, kProgramMAXITER, kProgramTOL,
+           r.STEPERR, r.STEPSCALE, kProgramPRTFREQ, r.IEXIT);
   } catch (...) {
     fs.fast = before;
     throw;

@@ -33,9 +33,12 @@ struct ProblemFiles {
   int last = 0;
 };
 
-// The tables of `files`, ready for LSQFIT.  The entry file's echo is dropped.
-// Throws ProblemError.
-std::unique_ptr<Tables> load_problem(const ProblemFiles& files);
+struct EntrySources;  // driver.hpp
+
+// The tables of `files`, ready for LSQFIT.  The entry file's echo is dropped;
+// with `sources`, the place and unit of every entry-file value are recorded
+// there.  Throws ProblemError.
+std::unique_ptr<Tables> load_problem(const ProblemFiles& files, EntrySources* sources = nullptr);
 
 // A monitor that only counts the passes of the fit.
 class SilentMonitor : public Monitor {
@@ -57,6 +60,9 @@ struct FitResult {
 // reused only for fits of tables with the same points; the caller sets t's
 // parameter values, step limits and bounds.
 FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, int threads = 0);
+// The same with another fast evaluation of S, G and Z (a joint fit of several
+// data sets); t holds the parameter vector that it evaluates.
+FitResult run_program_fit(Tables& t, FitState& fs, Monitor& monitor, FastSGZ& fast);
 
 // Degrees of freedom of the normalized chi-square, as the monitor counts them:
 // the points in the fit less the parameters the entry file leaves free.

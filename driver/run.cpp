@@ -6,11 +6,7 @@
 // message and ends at once; an input-error dialogue waits for the Enter key
 // first; an error of the text layer is reported on standard error.  The tables
 // and the minimizer's state are allocated once, on the heap, for the whole run.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +15,7 @@
 #include "fit/fit.hpp"
 #include "fit/parallel_sgz.hpp"
 #include "report/report.hpp"
+#include "textio/output_files.hpp"
 
 namespace tessaline {
 namespace {
@@ -28,6 +25,12 @@ using textio::Record;
 
 constexpr std::string::size_type kMaxFileName = 256;
 constexpr const char* kDots = "..................................................";
+
+// A file named at a prompt must not be one that this run replaces (the results
+// file) or removes (a curve file of an earlier run): refused before it is read.
+void refuse_own_output(const std::string& name, const char* role) {
+  textio::check_outputs({{name, role}}, output_files());
+}
 
 void write_press_enter(OutStream& console) {
   console.write_no_advance("Press <ENT> to exit ... ");
@@ -82,6 +85,7 @@ int run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
   std::string name;
   console.write_no_advance("Entry file? ");
   keys.read_text(name, kMaxFileName, "the name of the entry file (at most 256 characters)");
+  refuse_own_output(name, "entry file");
   console.write(kDots);
   read_entry_file(t, name, console);
   console.write(kDots);
@@ -90,6 +94,7 @@ int run_steps(Tables& t, textio::InStream& keys, OutStream& console) {
   console.write_no_advance("File with experimental points? ");
   keys.read_text(name, kMaxFileName,
                  "the name of the file with experimental points (at most 256 characters)");
+  refuse_own_output(name, "data file");
   read_data_file(t, name, console);
 
   exclude_points(t, keys, console);
@@ -115,29 +120,6 @@ int report_text_error(OutStream& console, const textio::TextError& e) {
 }
 
 }  // namespace
-
-void check_standard_streams() {
-  // A closed descriptor 0, 1 or 2 would be taken by the next file the program
-  // opens, so that its console lines or messages would land in an output file.
-  // Each is held by /dev/null instead; a closed standard output, where the whole
-  // transcript would be lost, ends the run.
-  bool output_closed = false;
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1) continue;
-    const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-    if (null >= 0 && null != fd) {
-      ::dup2(null, fd);
-      ::close(null);
-    }
-    if (fd == 1) output_closed = true;
-  }
-  // A closed pipe behind standard output is a write error to report, not a
-  // silent end by SIGPIPE.
-  std::signal(SIGPIPE, SIG_IGN);
-  if (output_closed) {
-    throw textio::TextError("standard output is closed; nothing the program prints could be seen");
-  }
-}
 
 int run(textio::InStream& keys, OutStream& console) {
   auto t = make_tables();

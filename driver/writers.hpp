@@ -6,7 +6,14 @@
 // Both write the whole file under a temporary name in the target's directory and
 // rename it into place only when every byte has been written and closed: a
 // failed write never leaves a partial file, and an older file of the same name
-// stays as it was.
+// stays as it was.  A tool that writes several files stages each of them on one
+// textio::StagedFiles (textio/output_files.hpp) and commits them together, so
+// that either all of them replace their targets or none does:
+//
+//   textio::StagedFiles files;
+//   stage_data_file(files, data, points);
+//   stage_entry_file(files, entry, description);
+//   commit_files(files);
 #pragma once
 
 #include <array>
@@ -16,6 +23,10 @@
 #include <vector>
 
 namespace tessaline {
+
+namespace textio {
+class StagedFiles;
+}
 
 // A file could not be written (or a description cannot be written as a file the
 // program accepts); the message names the file and the reason.
@@ -46,6 +57,9 @@ inline constexpr std::string_view kPointListHeader = "# tessaline points";
 // number back to the last bit.  The size of `points` must divide by four, and
 // every number must be finite.
 void write_data_file(const std::string& path, const std::vector<DataPoint>& points);
+// The same, staged on `files` to be written by commit_files().
+void stage_data_file(textio::StagedFiles& files, const std::string& path,
+                     const std::vector<DataPoint>& points);
 
 // Writes a point list: the header line, a comment line naming the columns, then
 // one line "CHANNEL R dR THETA [SIGMA_THETA]" per point, channel UU's points
@@ -54,6 +68,9 @@ void write_data_file(const std::string& path, const std::vector<DataPoint>& poin
 // every point has a resolution (>= 0), written as the fifth column, or none
 // has.  Numbers with 17 significant digits, as in write_data_file.
 void write_point_list(const std::string& path,
+                      const std::array<std::vector<DataPoint>, 4>& channels);
+// The same, staged on `files` to be written by commit_files().
+void stage_point_list(textio::StagedFiles& files, const std::string& path,
                       const std::array<std::vector<DataPoint>, 4>& channels);
 
 // ---------------------------------------------------------------- entry file
@@ -105,5 +122,12 @@ struct EntryDescription {
 // more than 500 layers, a wavelength that is not positive, or N_p and
 // <cos(delta_gamma)> both free in one medium.
 void write_entry_file(const std::string& path, const EntryDescription& d);
+// The same, staged on `files` to be written by commit_files().
+void stage_entry_file(textio::StagedFiles& files, const std::string& path,
+                      const EntryDescription& d);
+
+// Commits every file staged on `files` (StagedFiles::commit), with the text
+// layer's errors as WriteError.
+void commit_files(textio::StagedFiles& files);
 
 }  // namespace tessaline

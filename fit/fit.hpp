@@ -41,7 +41,7 @@ struct FitState {
   ParamVector FACTOR;      // diagonal of Z times diagonal of its inverse
   PackedMatrix Z;          // curvature matrix, extracted matrix, inverse
   PackedMatrix ZSAVE;      // Z over the free parameters at the accepted point
-  PointX X;      // independent variables of the current point
+  PointX X;                // independent variables of the current point
   double FITSTAT = 0;      // end status: 0 running; 1, -1, -2, -3
   int NPARFIT = 0;         // number of parameters for ARITHM
   int BADPAR = 0;          // parameter designated by MCONV

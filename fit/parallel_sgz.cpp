@@ -7,10 +7,34 @@
 
 namespace tessaline {
 
-ParallelSGZ::ParallelSGZ(const Tables& t, int threads) : npoint_(t.npoint) {
-  nthreads_ = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
-  if (nthreads_ < 1) nthreads_ = 1;
-  workers_.resize(static_cast<std::size_t>(nthreads_));
+void angle_group_rows(const Tables& t, const Tables& limits, const DerivativeColumns& cols,
+                      const AngleGroups& groups, const int* channel, int leader, ParamVector& P,
+                      PointOptics& optics, double* f, double* D) {
+  const std::size_t nf = cols.n;
+  double f0[4];
+  optics.evaluate(t, P, point_angle(t, leader), point_resolution(t, leader), f0);
+  for (int p = leader; p != 0; p = groups.next(p)) f[p - 1] = f0[channel[p]];
+  for (std::size_t n = 0; n < nf; ++n) {
+    const int i = cols.slot[n];
+    const int l = cols.limit[n];
+    const double a0 = P(i);
+    double h = 0.0;
+    P(i) = difference_step(a0, limits.STEPLIM(l), limits.PARMIN(l), limits.PARMAX(l), h);
+    double fi[4];
+    optics.displaced(t, P, i, fi);
+    P(i) = a0;
+    for (int p = leader; p != 0; p = groups.next(p)) {
+      const int c = channel[p];
+      const double sigma = t.POINTS(1 + (p - 1) * t.nvalues + 1);
+      const double deriv = (fi[c] - f0[c]) / h;
+      D[static_cast<std::size_t>(p - 1) * nf + n] = deriv / sigma;
+    }
+  }
+}
+
+ParallelSGZ::ParallelSGZ(const Tables& t, int threads) : pool_(threads), npoint_(t.npoint) {
+  const int nthreads = pool_.size();
+  workers_.resize(static_cast<std::size_t>(nthreads));
   for (Worker& w : workers_) {
     w.PARAM = std::make_unique<ParamVector>();
     w.optics.prepare(t);
@@ -29,20 +53,14 @@ ParallelSGZ::ParallelSGZ(const Tables& t, int threads) : npoint_(t.npoint) {
   channel_.assign(points + 1, 0);
 
   // Rows of Z per thread, with about equal numbers of elements.
-  row_begin_.assign(static_cast<std::size_t>(nthreads_) + 1, 1);
+  row_begin_.assign(static_cast<std::size_t>(nthreads) + 1, 1);
   const double total = 0.5 * nfree_ * (nfree_ + 1.0);
   int j = 1;
-  for (int id = 1; id <= nthreads_; ++id) {
-    const double target = total * id / nthreads_;
+  for (int id = 1; id <= nthreads; ++id) {
+    const double target = total * id / nthreads;
     while (j <= nfree_ && 0.5 * j * (j + 1.0) <= target) ++j;
-    row_begin_[static_cast<std::size_t>(id)] = id == nthreads_ ? nfree_ + 1 : j;
+    row_begin_[static_cast<std::size_t>(id)] = id == nthreads ? nfree_ + 1 : j;
   }
-
-  for (int id = 1; id < nthreads_; ++id) pool_.emplace_back([this, id] { thread_main(id); });
-  // Return with every thread started and parked, so that nothing of the thread
-  // start-up happens during the fit.
-  std::unique_lock<std::mutex> lk(mu_);
-  done_cv_.wait(lk, [&] { return parked_ == nthreads_ - 1; });
 }
 
 bool ParallelSGZ::set_up_for(const Tables& t, int NPAR) const {
@@ -56,54 +74,10 @@ bool ParallelSGZ::set_up_for(const Tables& t, int NPAR) const {
   return n == free_index_.size();
 }
 
-ParallelSGZ::~ParallelSGZ() {
-  {
-    std::lock_guard<std::mutex> lk(mu_);
-    quit_ = true;
-  }
-  start_cv_.notify_all();
-  for (std::thread& th : pool_) th.join();
-}
+ParallelSGZ::~ParallelSGZ() = default;
 
-void ParallelSGZ::thread_main(int id) {
-  long seen = 0;
-  {
-    std::lock_guard<std::mutex> lk(mu_);
-    ++parked_;
-  }
-  done_cv_.notify_one();
-  for (;;) {
-    Phase phase;
-    {
-      std::unique_lock<std::mutex> lk(mu_);
-      start_cv_.wait(lk, [&] { return quit_ || generation_ != seen; });
-      if (quit_) return;
-      seen = generation_;
-      phase = phase_;
-    }
-    work(id, phase);
-    {
-      std::lock_guard<std::mutex> lk(mu_);
-      if (--running_ == 0) done_cv_.notify_one();
-    }
-  }
-}
-
-void ParallelSGZ::run_all(Phase phase) {
-  {
-    std::lock_guard<std::mutex> lk(mu_);
-    phase_ = phase;
-    running_ = nthreads_ - 1;
-    ++generation_;
-  }
-  start_cv_.notify_all();
-  work(0, phase);
-  std::unique_lock<std::mutex> lk(mu_);
-  done_cv_.wait(lk, [&] { return running_ == 0; });
-}
-
-void ParallelSGZ::work(int id, Phase phase) {
-  if (phase == Phase::kPoints) {
+void ParallelSGZ::work(int id) {
+  if (phase_ == Phase::kPoints) {
     points_phase(id);
   } else {
     rows_phase(id);
@@ -112,34 +86,14 @@ void ParallelSGZ::work(int id, Phase phase) {
 
 void ParallelSGZ::points_phase(int id) {
   Worker& w = workers_[static_cast<std::size_t>(id)];
-  Tables& t = *t_;
-  ParamVector& P = *w.PARAM;
-  const std::size_t nf = static_cast<std::size_t>(nfree_);
+  const DerivativeColumns cols{free_index_.data(), free_index_.data(), free_index_.size()};
   const int nleaders = static_cast<int>(leaders_.size());
   for (;;) {
     const int q = next_leader_.fetch_add(1, std::memory_order_relaxed);
     if (q >= nleaders) return;
-    // The points of one angle: the leader, then the later points of its group.
-    const int leader = leaders_[static_cast<std::size_t>(q)];
-    double f0[4];
-    w.optics.evaluate(t, P, point_angle(t, leader), point_resolution(t, leader), f0);
-    for (int p = leader; p != 0; p = groups_.next(p))
-      f_[static_cast<std::size_t>(p - 1)] = f0[channel_[static_cast<std::size_t>(p)]];
-    for (std::size_t n = 0; n < nf; ++n) {
-      const int i = free_index_[n];
-      const double a0 = P(i);
-      double h = 0.0;
-      P(i) = difference_step(a0, t.STEPLIM(i), t.PARMIN(i), t.PARMAX(i), h);
-      double fi[4];
-      w.optics.displaced(t, P, i, fi);
-      P(i) = a0;
-      for (int p = leader; p != 0; p = groups_.next(p)) {
-        const int c = channel_[static_cast<std::size_t>(p)];
-        const double sigma = t.POINTS(1 + (p - 1) * t.nvalues + 1);
-        const double deriv = (fi[c] - f0[c]) / h;
-        D_[static_cast<std::size_t>(p - 1) * nf + n] = deriv / sigma;
-      }
-    }
+    angle_group_rows(*t_, *t_, cols, groups_, channel_.data(),
+                     leaders_[static_cast<std::size_t>(q)], *w.PARAM, w.optics, f_.data(),
+                     D_.data());
   }
 }
 
@@ -175,7 +129,8 @@ void ParallelSGZ::SGZ(Tables& t, FitState& fs, [[maybe_unused]] int NPAR, double
   for (Worker& w : workers_) *w.PARAM = t.PARAM;
 
   next_leader_.store(0, std::memory_order_relaxed);
-  run_all(Phase::kPoints);
+  phase_ = Phase::kPoints;
+  pool_.run(*this);
   const int nv = t.nvalues;
   for (int q = 0; q < npoint_; ++q) {
     const int k = 1 + q * nv;
@@ -188,7 +143,10 @@ void ParallelSGZ::SGZ(Tables& t, FitState& fs, [[maybe_unused]] int NPAR, double
       fs.G(i) = fs.G(i) + (r / sigma) * D[n];
     }
   }
-  if (nfree_ > 0) run_all(Phase::kRows);
+  if (nfree_ > 0) {
+    phase_ = Phase::kRows;
+    pool_.run(*this);
+  }
 }
 
 }  // namespace tessaline

@@ -22,19 +22,38 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <cstddef>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "fit/fit.hpp"
+#include "fit/worker_pool.hpp"
 #include "model/angle_groups.hpp"
 #include "model/point_optics.hpp"
 
 namespace tessaline {
 
-class ParallelSGZ : public FastSGZ {
+// The free parameters that the derivative rows cover: column n displaces slot
+// slot[n] of the model's parameter vector, by the forward-difference step that
+// the step limit and the bounds of slot limit[n] of the minimizer's tables give.
+// For the program's own fit both are the free parameters of the run's tables.
+struct DerivativeColumns {
+  const int* slot = nullptr;
+  const int* limit = nullptr;
+  std::size_t n = 0;
+};
+
+// The model values and the derivative rows of the points that share the angle
+// of `leader` (the first point of its group): f[p - 1] = FUNCT's value of point
+// p of t at P, and D[(p - 1) * cols.n + n] = its derivative by column n over
+// the point's error bar, formed exactly as ARITHM and SGZ form them.  `limits`
+// holds the minimizer's step limits and bounds; channel[p] is the channel index
+// 0..3 of point p.  P is displaced one column at a time and left as found.
+void angle_group_rows(const Tables& t, const Tables& limits, const DerivativeColumns& cols,
+                      const AngleGroups& groups, const int* channel, int leader, ParamVector& P,
+                      PointOptics& optics, double* f, double* D);
+
+class ParallelSGZ : public FastSGZ, private WorkerPool::Work {
  public:
   // Sets up for the run's tables (layers, kernel, points); threads = 0 takes
   // every hardware thread.
@@ -43,7 +62,7 @@ class ParallelSGZ : public FastSGZ {
   ParallelSGZ(const ParallelSGZ&) = delete;
   ParallelSGZ& operator=(const ParallelSGZ&) = delete;
 
-  int threads() const { return nthreads_; }
+  int threads() const { return pool_.size(); }
 
   // Adds to S, fs.G and fs.Z exactly what SGZ adds.  t holds the points and
   // the free parameters (STEPLIM > 0) of the constructor's tables.
@@ -56,17 +75,14 @@ class ParallelSGZ : public FastSGZ {
   };
   enum class Phase { kPoints, kRows };
 
-  void run_all(Phase phase);  // runs the phase on every thread, then returns
-  void work(int id, Phase phase);
+  void work(int id) override;  // the current phase on thread id
   void points_phase(int id);
   void rows_phase(int id);
-  void thread_main(int id);
   // The points and the free parameters of t are those set up for.
   bool set_up_for(const Tables& t, int NPAR) const;
 
-  int nthreads_ = 1;
+  WorkerPool pool_;
   std::vector<Worker> workers_;
-  std::vector<std::thread> pool_;
 
   AngleGroups groups_;
 
@@ -83,16 +99,8 @@ class ParallelSGZ : public FastSGZ {
   // Work of the current call.
   Tables* t_ = nullptr;
   FitState* fs_ = nullptr;
-  std::atomic<int> next_leader_{0};
-
-  // Pool control.
-  std::mutex mu_;
-  std::condition_variable start_cv_, done_cv_;
-  long generation_ = 0;
-  int running_ = 0;
-  int parked_ = 0;  // threads that have started
   Phase phase_ = Phase::kPoints;
-  bool quit_ = false;
+  std::atomic<int> next_leader_{0};
 };
 
 }  // namespace tessaline

@@ -1,6 +1,7 @@
 // Fuzz target: the data-file reader of the program.  The number of points per
 // channel follows the input's line count, as for a real data file (four
-// channels of nn lines each), so that the seeds exercise whole files.
+// channels of nn lines each), so that the seeds exercise whole files; a point
+// list (first line "# tessaline points") is read whole whatever nn says.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Fuzz target: the readers of reduced reflectivity files, as the importer
-// meets them: the first bytes tell ORSO text with its YAML header, an NCNR
-// reduced file of the newer kind, or else an NCNR reduced file of the older kind
-// (plain columns included).  An ImportError is the readers' answer to a bad
+// meets them: the lines of the input tell ORSO text with its YAML header, an
+// NCNR reduced file of the newer kind, or else an NCNR reduced file of the older
+// kind (plain columns included).  An ImportError is the readers' answer to a bad
 // file; anything else is a finding.  What a reader accepts is also taken through
 // the assembly into four channels, which must not fail otherwise.
 #include <cstddef>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "import/import.hpp"
+#include "import/text.hpp"
 #include "tables/tables.hpp"
 
 namespace tessaline::importer {
@@ -93,6 +94,20 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
     files_done.push_back(file);
     return true;
   };
+  if (options.wavelength) {
+    if (const std::string problem = detail::wavelength_problem(*options.wavelength);
+        !problem.empty())
+      problems.push_back("--wavelength: " + problem);
+  }
+  // The wavelength another data set of the same file gives, for the message
+  // about one that gives none.
+  const auto elsewhere_in_file = [&](const DataSet* s) -> std::string {
+    for (const DataSet* o : use)
+      if (o->file == s->file && o->wavelength)
+        return " (" + o->source() + " gives " + number_text(*o->wavelength) +
+               " A, but each data set is read with its own header)";
+    return "";
+  };
   const DataSet* first = nullptr;
   bool disagree = false;
   for (const DataSet* s : use) {
@@ -113,8 +128,9 @@ double settle_wavelength(const std::vector<const DataSet*>& use, const Options& 
             "--wavelength L; the "
             "reflectivity depends on Qz alone, so any L (say one inside the range) gives the same "
             "fit as long as the entry file holds the same L");
-    } else if (once(s->file)) {
-      problems.push_back(s->file + " declares no wavelength: give it with --wavelength L (in A)");
+    } else if (once(s->source())) {
+      problems.push_back(s->source() + " declares no wavelength" + elsewhere_in_file(s) +
+                         ": give it with --wavelength L (in A)");
     }
   }
   if (disagree) {
@@ -274,6 +290,16 @@ Imported assemble(const std::vector<DataSet>& sets, const Options& options) {
       keep_common(ch);
       for (int c = 0; c < kChannels; ++c)
         r.summary[c].dropped_unmatched = static_cast<int>(before[c] - ch[c].size());
+      // Point to the alternative: the cost of this mode depends on how far the
+      // channels' Qz grids differ, which only the counts show.
+      std::vector<std::string> counts;
+      for (int c = 0; c < kChannels; ++c) counts.push_back(std::to_string(before[c]));
+      r.notes.push_back(
+          "the channels have " + join(counts, ", ") + " usable points and " +
+          std::to_string(ch[0].size()) + " Qz values present in all four, so " +
+          std::to_string(ch[0].size()) + " points per channel are kept; --merge would keep " +
+          std::to_string(std::min(shortest, static_cast<std::size_t>(maxpoint))) +
+          " per channel, merging neighbouring points (inverse-variance weighted means)");
       if (ch[0].empty())
         throw ImportError(
             "no Qz is present in all four channels (within a relative 1e-6), so no point is "

@@ -1,8 +1,10 @@
 // The line-oriented reduced formats: NCNR reduced files, one cross section each,
 // and plain column files; the shared line and number helpers; opening a file and
 // telling its format.
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "driver/driver.hpp"
 #include "import/import.hpp"
 #include "import/text.hpp"
 #include "textio/textio.hpp"
@@ -24,30 +27,65 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 }  // namespace
 
-std::vector<Line> read_lines(std::istream& in, const std::string& name) {
-  std::vector<Line> lines;
-  std::string s;
-  int n = 0;
-  for (;;) {
-    s.clear();
-    char c;
-    bool any = false;
-    while (in.get(c) && c != '\n') {
-      any = true;
-      if (s.size() == kMaxLine)
-        throw ImportError(name + ", line " + std::to_string(n + 1) + ": longer than " +
-                          std::to_string(kMaxLine >> 20) + " MiB; not a reduced reflectivity file");
-      s += c;
-    }
-    if (!any && !in) break;
-    if (!s.empty() && s.back() == '\r') s.pop_back();
-    // A UTF-8 byte-order mark before the first line is not part of its text.
-    if (n == 0 && s.rfind(kBom, 0) == 0) s.erase(0, kBom.size());
-    lines.push_back({++n, std::move(s)});
-    if (!in) break;
+std::string read_bytes(std::istream& in, const std::string& name) {
+  std::string bytes;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    if (bytes.size() + static_cast<std::size_t>(in.gcount()) > kMaxFile)
+      throw ImportError(name + ": longer than " + std::to_string(kMaxFile >> 20) +
+                        " MiB; not a reduced reflectivity file");
+    bytes.append(buf, static_cast<std::size_t>(in.gcount()));
   }
-  if (in.bad()) throw ImportError(name + ": cannot be read after line " + std::to_string(n));
+  if (in.bad())
+    throw ImportError(name + ": cannot be read after " + std::to_string(bytes.size()) + " bytes");
+  return bytes;
+}
+
+std::vector<Line> split_lines(std::string_view bytes, const std::string& name) {
+  // Text in a wide encoding reads as a NUL byte after every ASCII character;
+  // its byte-order mark says which encoding it is.
+  for (const auto& [mark, what] : {std::pair{std::string_view("\xFF\xFE\0\0", 4), "UTF-32"},
+                                   std::pair{std::string_view("\0\0\xFE\xFF", 4), "UTF-32"},
+                                   std::pair{std::string_view("\xFF\xFE"), "UTF-16"},
+                                   std::pair{std::string_view("\xFE\xFF"), "UTF-16"}}) {
+    if (bytes.substr(0, mark.size()) == mark)
+      throw ImportError(name + ": is " + what +
+                        " text (it begins with that byte-order mark); save it as UTF-8 or ASCII");
+  }
+  if (bytes.substr(0, kBom.size()) == kBom) bytes.remove_prefix(kBom.size());
+  const char end = bytes.find('\n') == std::string_view::npos ? '\r' : '\n';
+  std::vector<Line> lines;
+  int n = 0;
+  while (!bytes.empty()) {
+    const std::size_t cut = std::min(bytes.find(end), bytes.size());
+    std::string_view s = bytes.substr(0, cut);
+    bytes.remove_prefix(std::min(cut + 1, bytes.size()));
+    ++n;
+    if (s.size() > kMaxLine)
+      throw ImportError(name + ", line " + std::to_string(n) + ": longer than " +
+                        std::to_string(kMaxLine >> 20) + " MiB; not a reduced reflectivity file");
+    if (s.find('\0') != std::string_view::npos)
+      throw ImportError(name + ", line " + std::to_string(n) +
+                        ": holds a NUL byte; not a text file (UTF-16 text must be saved as "
+                        "UTF-8 or ASCII)");
+    if (end == '\n' && !s.empty() && s.back() == '\r') s.remove_suffix(1);
+    lines.push_back({n, std::string(s)});
+  }
   return lines;
+}
+
+std::vector<Line> read_lines(std::istream& in, const std::string& name) {
+  return split_lines(read_bytes(in, name), name);
+}
+
+std::string wavelength_problem(double wavelength) {
+  if (usable_wavelength(wavelength)) return "";
+  // The shortest text that reads back as the value: the number as typed.
+  char text[40];
+  const auto end = std::to_chars(text, text + sizeof text, wavelength).ptr;
+  return "the program refuses the wavelength " + std::string(text, end) +
+         " A: it must be positive and not so small that the square of the wave number 2 pi / L "
+         "overflows";
 }
 
 std::vector<std::string_view> split_words(std::string_view s) {
@@ -154,13 +192,18 @@ bool ends_with(std::string_view s, std::string_view tail) {
 
 std::string DataSet::source() const { return name.empty() ? file : file + ", data set " + name; }
 
-DataSet read_ncnr(std::istream& in, const std::string& name) {
+namespace detail {
+
+DataSet ncnr_set(const std::vector<Line>& lines, const std::string& name) {
   DataSet set;
   set.file = name;
   detail::PointColumns columns;
   columns.ncols = 3;
-  bool columns_seen = false;
-  for (const Line& l : detail::read_lines(in, name)) {
+  // The line and text of each key's first line: a key given twice with
+  // different values would leave the file's meaning to the reader's order.
+  std::array<std::pair<int, std::string>, 3> seen_at{};
+  const std::array<std::string_view, 3> keys = {"columns", "wavelength", "polarization"};
+  for (const Line& l : lines) {
     std::string_view s = l.text;
     if (s.empty() || s[0] != '#') {
       const auto words = split_words(s);
@@ -178,25 +221,41 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
       continue;
     }
     const std::string_view key = words[0];
+    const auto k =
+        static_cast<std::size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin());
+    if (k == keys.size()) continue;
+    std::string rest;
+    for (std::size_t w = 1; w < words.size(); ++w)
+      rest += (w > 1 ? " " : "") + std::string(words[w]);
+    auto& [first_line, first_value] = seen_at[k];
+    if (first_line > 0) {
+      if (rest == first_value) continue;
+      fail_at(name, l.number,
+              "#" + std::string(key) + " " + textio::quoted(rest) + " contradicts line " +
+                  std::to_string(first_line) + ", #" + std::string(key) + " " +
+                  textio::quoted(first_value) + "; a file gives each header value once");
+    }
+    first_line = l.number;
+    first_value = rest;
     if (key == "columns") {
       // The names in any order: Qz, R, dR and optionally the resolution dQ.
       std::array<std::size_t, 4> at{};
-      std::array<bool, 4> seen{};
+      std::array<bool, 4> found{};
       bool known = words.size() == 4 || words.size() == 5;
       for (std::size_t w = 1; known && w < words.size(); ++w) {
         const std::string_view n = words[w];
-        const int k = n == "Qz"                                 ? 0
+        const int c = n == "Qz"                                 ? 0
                       : n == "R"                                ? 1
                       : n == "dR"                               ? 2
                       : (n == "dQ" || n == "dQz" || n == "sQz") ? 3
                                                                 : -1;
-        known = k >= 0 && !seen[static_cast<std::size_t>(k)];
+        known = c >= 0 && !found[static_cast<std::size_t>(c)];
         if (known) {
-          seen[static_cast<std::size_t>(k)] = true;
-          at[static_cast<std::size_t>(k)] = w - 1;
+          found[static_cast<std::size_t>(c)] = true;
+          at[static_cast<std::size_t>(c)] = w - 1;
         }
       }
-      known = known && seen[0] && seen[1] && seen[2];
+      known = known && found[0] && found[1] && found[2];
       if (!known) {
         fail_at(name, l.number,
                 "the columns are " + textio::quoted(s) +
@@ -207,19 +266,20 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
         fail_at(name, l.number, "the #columns line must come before the points");
       columns.ncols = columns.used = words.size() - 1;
       columns.at = at;
-      columns_seen = true;
     } else if (key == "wavelength") {
       double w;
       if (words.size() < 2 || !parse_number(words[1], w) || !(w > 0) || !std::isfinite(w))
         fail_at(name, l.number, "expected a positive wavelength in A after #wavelength");
+      if (const std::string problem = wavelength_problem(w); !problem.empty())
+        fail_at(name, l.number, problem);
       set.wavelength = w;
-    } else if (key == "polarization") {
+    } else {
       if (words.size() < 2 || words[1].size() != 1 || ncnr_channel(words[1][0]) == kNoChannel)
         fail_at(name, l.number, "expected #polarization A, B, C or D");
       set.polarization = std::string(words[1]);
     }
   }
-  if (!columns_seen) set.notes.push_back("no #columns line: read as Qz R dR");
+  if (seen_at[0].first == 0) set.notes.push_back("no #columns line: read as Qz R dR");
   if (set.polarization.empty()) {
     const std::string_view base = detail::base_name(name);
     if (!base.empty() && ncnr_channel(base.back()) != kNoChannel) {
@@ -235,13 +295,20 @@ DataSet read_ncnr(std::istream& in, const std::string& name) {
   return set;
 }
 
+}  // namespace detail
+
+DataSet read_ncnr(std::istream& in, const std::string& name) {
+  return detail::ncnr_set(detail::read_lines(in, name), name);
+}
+
 DataSet read_columns(std::istream& in, const std::string& name, int channel) {
+  const std::vector<Line> lines = detail::read_lines(in, name);
   DataSet set;
   set.file = name;
   set.channel = channel;
   set.polarization = std::string(kChannelNames.at(static_cast<std::size_t>(channel)));
   detail::PointColumns columns;
-  for (const Line& l : detail::read_lines(in, name)) {
+  for (const Line& l : lines) {
     const std::string_view s = l.text;
     if (!s.empty() && s[0] == '#') continue;
     const auto words = split_words(s);
@@ -267,20 +334,22 @@ std::ifstream open_file(const std::string& path) {
 }  // namespace
 
 std::vector<DataSet> read_reduced(std::istream& in, const std::string& name) {
-  // The first bytes tell the format: ORSO names itself, the newer NCNR files
-  // begin with a '# "key": value' line.
-  const auto start = in.tellg();
-  char head[19] = {};
-  in.read(head, sizeof head);
-  std::string_view first(head, static_cast<std::size_t>(in.gcount()));
-  if (first.rfind(detail::kBom, 0) == 0) first.remove_prefix(detail::kBom.size());
-  in.clear();
-  in.seekg(start);
-  if (ends_with(name, ".ort") || first.rfind("# # ORSO", 0) == 0) return read_orso(in, name);
-  const auto quote = first.find_first_not_of(" \t", 1);
-  if (!first.empty() && first[0] == '#' && quote != std::string_view::npos && first[quote] == '"')
-    return read_ncnr_blocks(in, name);
-  return {read_ncnr(in, name)};
+  // The file is read once, and its lines tell the format: ORSO names itself in
+  // its first line; a file of the newer NCNR kind has '# "key": value' header
+  // lines, though not always as its first line (a plain comment may precede
+  // them).  A pipe cannot be read twice, so nothing here seeks back.
+  const std::vector<Line> lines = detail::read_lines(in, name);
+  if (ends_with(name, ".ort") || (!lines.empty() && lines[0].text.rfind("# # ORSO", 0) == 0))
+    return detail::orso_sets(lines, name);
+  for (const Line& l : lines) {
+    const std::string_view s = l.text;
+    if (s.empty()) continue;
+    if (s[0] != '#') break;  // the first point: the header has ended
+    std::string key;
+    std::string_view value;
+    if (detail::json_header_line(s, key, value)) return detail::ncnr_block_sets(lines, name);
+  }
+  return {detail::ncnr_set(lines, name)};
 }
 
 std::vector<DataSet> read_reduced_file(const std::string& path) {

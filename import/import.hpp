@@ -75,8 +75,9 @@ DataSet read_ncnr(std::istream& in, const std::string& name);
 // NCNR reduced file of the newer kind: '# "key": JSON value' header lines and
 // one block per cross section (a file may hold all four), the cross section as
 // "polarization": "++", "--", "+-" or "-+" (polarizer, analyser), the columns
-// named by "columns" (Qz, R, its uncertainty, the Qz resolution as one
-// standard deviation) with their "units".
+// taken by the names "columns" gives them, in any order (Qz, R, its
+// uncertainty, the Qz resolution as one standard deviation; another name is
+// refused), with their "units".
 std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name);
 
 // Plain columns Qz [1/A], R, dR [, dQz] for the given channel; '#' lines are
@@ -84,9 +85,10 @@ std::vector<DataSet> read_ncnr_blocks(std::istream& in, const std::string& name)
 DataSet read_columns(std::istream& in, const std::string& name, int channel);
 
 // Reads a reduced file as ORSO (a name ending in .ort, or a first line naming
-// the ORSO format), as an NCNR file of the newer kind (a first line
-// '# "key": ...'), or else as an NCNR reduced file.  The stream must be able to
-// seek back to where it stands.
+// the ORSO format), as an NCNR file of the newer kind (a '# "key": ...' line
+// among the header lines before the first point), or else as an NCNR reduced
+// file.  The stream is read once from where it stands to its end, so a pipe
+// or a FIFO serves as well as a file.
 std::vector<DataSet> read_reduced(std::istream& in, const std::string& name);
 // The same from the file at `path`.
 std::vector<DataSet> read_reduced_file(const std::string& path);

@@ -12,6 +12,7 @@
 // data_source.measurement.instrument_settings.polarization and .wavelength.
 // The YAML parser is yaml-cpp; before it sees a header, the nesting of the text
 // is bounded so that no input can drive its recursive descent arbitrarily deep.
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/yaml.h>
 
 #include <cmath>
@@ -83,8 +84,13 @@ bool is_yaml_comment(std::string_view s) {
   return i == std::string_view::npos || s[i] == '#';
 }
 
+// Counts the nesting of a header before the YAML parser sees it: brackets
+// and braces across lines, and on each line the indentation with the
+// indicators that nest on one line ("- ", "? ").  Brackets inside quoted
+// scalars and comments are text, not nesting.
 void check_nesting(const Header& h, const std::string& name) {
   int flow = 0;
+  char quote = 0;  // the quote of a quoted scalar that runs on, or 0
   std::size_t pos = 0;
   for (int l : h.lines) {
     const std::size_t end = h.text.find('\n', pos);
@@ -92,13 +98,41 @@ void check_nesting(const Header& h, const std::string& name) {
     pos = end + 1;
     int block = 0;
     std::size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '-')) ++i, ++block;
-    for (char c : s) {
+    if (quote == 0)
+      while (i < s.size() && (s[i] == ' ' || s[i] == '-' || s[i] == '?')) ++i, ++block;
+    if (block > kMaxBlockDepth)
+      fail_at(name, l, "the header is nested too deeply (indentation and '-' or '?' indicators)");
+    char before = ' ';  // the last character outside a quoted scalar
+    for (; i < s.size(); ++i) {
+      const char c = s[i];
+      if (quote == '\'') {
+        if (c == '\'' && i + 1 < s.size() && s[i + 1] == '\'') {
+          ++i;  // '' is a quote inside the scalar
+        } else if (c == '\'') {
+          quote = 0;
+        }
+        continue;
+      }
+      if (quote == '"') {
+        if (c == '\\') {
+          ++i;
+        } else if (c == '"') {
+          quote = 0;
+        }
+        continue;
+      }
+      // A quote opens a scalar only where a scalar may begin.
+      if ((c == '\'' || c == '"') &&
+          std::string_view(" \t:-[{,?").find(before) != std::string_view::npos) {
+        quote = c;
+        continue;
+      }
+      if (c == '#' && (before == ' ' || before == '\t')) break;  // a comment
       if (c == '[' || c == '{') ++flow;
       if ((c == ']' || c == '}') && flow > 0) --flow;
       if (flow > kMaxFlowDepth) fail_at(name, l, "the header nests brackets too deeply");
+      before = c;
     }
-    if (block > kMaxBlockDepth) fail_at(name, l, "the header is indented too deeply");
   }
 }
 
@@ -146,16 +180,22 @@ void check_unique_keys(const YAML::Node& n, const Header& h, const std::string& 
 
 YAML::Node parse_header(const Header& h, const std::string& name) {
   check_nesting(h, name);
+  const auto line_of = [&](const YAML::Mark& mark) {
+    if (mark.line >= 0 && static_cast<std::size_t>(mark.line) < h.lines.size())
+      return h.lines[static_cast<std::size_t>(mark.line)];
+    return h.first_line();
+  };
   try {
     YAML::Node root = YAML::Load(h.text);
     long visited = 0;
     check_unique_keys(root, h, name, visited);
     return root;
+  } catch (const YAML::DeepRecursion& e) {
+    // The parser's own guard against deep recursion, whose message reads "bad
+    // file": nesting that the count above does not see (complex keys, tags).
+    fail_at(name, line_of(e.mark), "the header is nested too deeply for the YAML parser");
   } catch (const YAML::Exception& e) {
-    int line = h.first_line();
-    if (e.mark.line >= 0 && static_cast<std::size_t>(e.mark.line) < h.lines.size())
-      line = h.lines[static_cast<std::size_t>(e.mark.line)];
-    fail_at(name, line, "YAML error in the header: " + e.msg);
+    fail_at(name, line_of(e.mark), "YAML error in the header: " + e.msg);
   }
 }
 
@@ -268,9 +308,18 @@ void SetReader::columns(DataSet& set) {
     const std::string dq_is = scalar(c[3], "value_is");
     point_.used = 4;
     point_.dqz = point_.qz;
+    // sQz without a unit of its own is in the unit of Qz.
     const std::string dq_unit = scalar(c[3], "unit");
-    if (dq_unit == "1/nm") point_.dqz = 0.1;
-    if (dq_unit == "1/angstrom") point_.dqz = 1;
+    if (dq_unit == "1/nm") {
+      point_.dqz = 0.1;
+    } else if (dq_unit == "1/angstrom") {
+      point_.dqz = 1;
+    } else if (!dq_unit.empty()) {
+      fail("columns", "sQz is in " + textio::quoted(dq_unit) + "; expected 1/angstrom or 1/nm");
+    }
+    if (!dq_is.empty() && dq_is != "sigma" && dq_is != "FWHM")
+      fail("columns",
+           "the resolution of Qz is " + textio::quoted(dq_is) + "; expected sigma or FWHM");
     if (dq_is == "FWHM") {
       const double f = sigma_per_fwhm(scalar(c[3], "distribution"));
       if (!(f > 0)) point_.used = 3;
@@ -308,6 +357,8 @@ void SetReader::wavelength(DataSet& set) {
     if (!parse_number(v->Scalar(), x) || !(x > 0) || !std::isfinite(x))
       fail("wavelength",
            "the wavelength " + textio::quoted(v->Scalar()) + " is not a positive number");
+    if (const std::string problem = detail::wavelength_problem(x * factor); !problem.empty())
+      fail("wavelength", problem);
     return x * factor;
   };
   std::optional<double> single = w->IsMap() ? number(*w, "magnitude") : number(*w, nullptr);
@@ -318,6 +369,12 @@ void SetReader::wavelength(DataSet& set) {
     set.wavelength = single;
   } else if (lo && hi) {
     detail::set_wavelength(set, *lo, *hi);
+  } else {
+    // Declared, but in no form read here: saying later that the file declares
+    // no wavelength would be wrong.
+    fail("wavelength",
+         "the wavelength is given in a form not read here; expected a number, {magnitude: L, "
+         "unit: angstrom or nm}, or {min: L1, max: L2, unit: ...}");
   }
 }
 
@@ -337,8 +394,9 @@ DataSet SetReader::read(const Block& block, int index) {
 
 }  // namespace
 
-std::vector<DataSet> read_orso(std::istream& in, const std::string& name) {
-  const std::vector<Line> lines = detail::read_lines(in, name);
+namespace detail {
+
+std::vector<DataSet> orso_sets(const std::vector<Line>& lines, const std::string& name) {
   std::vector<Block> blocks(1);
   bool in_data = false;  // the current block's data lines have begun
   for (const Line& l : lines) {
@@ -361,6 +419,11 @@ std::vector<DataSet> read_orso(std::istream& in, const std::string& name) {
   }
   if (blocks.front().data.empty() && blocks.size() == 1)
     throw ImportError(name + ": holds no data lines (expected an ORSO .ort file)");
+  if (blocks.front().header.lines.empty()) {
+    fail_at(name, blocks.front().data.front()->number,
+            "a data line before any header; an ORSO file begins with its YAML header in '# ' "
+            "lines");
+  }
 
   const YAML::Node main = parse_header(blocks.front().header, name);
   if (!main.IsMap())
@@ -378,6 +441,12 @@ std::vector<DataSet> read_orso(std::istream& in, const std::string& name) {
     }
   }
   return sets;
+}
+
+}  // namespace detail
+
+std::vector<DataSet> read_orso(std::istream& in, const std::string& name) {
+  return detail::orso_sets(detail::read_lines(in, name), name);
 }
 
 }  // namespace tessaline::importer

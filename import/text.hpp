@@ -17,16 +17,41 @@ struct Line {
   std::string text;
 };
 
-// Longest line accepted.  A header line listing a value for every point stays
-// far below it; anything longer is not a reduced file (or is /dev/zero), and
-// reading on would only exhaust the memory.
+// Longest file and longest line accepted.  A reduced file of four channels of
+// a few thousand points each is a few megabytes, and a header line listing a
+// value for every point stays far below the line limit; anything longer is not
+// a reduced file (or is /dev/zero, or a pipe that never ends), and reading on
+// would only exhaust the memory.
+inline constexpr std::size_t kMaxFile = std::size_t{64} << 20;
 inline constexpr std::size_t kMaxLine = std::size_t{4} << 20;
 
-// Every line of the stream, without its line end (LF or CRLF) and without a
-// UTF-8 byte-order mark before the first.  A stream that fails other than by
-// reaching its end, or a line longer than kMaxLine, is an ImportError naming
-// the file.
+// Every byte of the stream, read once and in order, so that a pipe or a FIFO
+// reads as well as a file.  A stream that fails other than by reaching its
+// end, or one longer than kMaxFile, is an ImportError naming the file.
+std::string read_bytes(std::istream& in, const std::string& name);
+
+// The lines of a file's bytes, without their line ends and without a UTF-8
+// byte-order mark before the first.  Lines end in LF or CRLF; a file without
+// any LF whose lines end in CR alone (as old Mac editors write them) is split
+// at its CRs.  UTF-16 or UTF-32 text, a NUL byte, or a line longer than
+// kMaxLine is an ImportError naming the file and, where it has one, the line.
+std::vector<Line> split_lines(std::string_view bytes, const std::string& name);
+
+// split_lines(read_bytes(in, name), name).
 std::vector<Line> read_lines(std::istream& in, const std::string& name);
+
+// The readers of the formats on the lines of a whole file.
+std::vector<DataSet> orso_sets(const std::vector<Line>& lines, const std::string& name);
+DataSet ncnr_set(const std::vector<Line>& lines, const std::string& name);
+std::vector<DataSet> ncnr_block_sets(const std::vector<Line>& lines, const std::string& name);
+
+// A header line of the newer NCNR kind: '#', blanks, a JSON string, blanks and
+// a colon.  On success `key` holds the string and `value` the rest of the line.
+bool json_header_line(std::string_view text, std::string& key, std::string_view& value);
+
+// Why the program would refuse `wavelength` (in A) as the wavelength of a fit,
+// in words for a message; "" when it accepts it.
+std::string wavelength_problem(double wavelength);
 
 // Blank- or tab-separated words.
 std::vector<std::string_view> split_words(std::string_view s);

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <compare>
 #include <cassert>
+#include <compare>
 #include <cstdint>
 
 namespace tessaline {

@@ -135,8 +135,8 @@ inline double point_resolution(const Tables& t, const PointX& X) {
 }
 
 // Model value of the point X = (glancing angle in rad, channel code[, its own
-// resolution in rad]), for the parameter values in PARAM.  Throws RunStop("X(2) wrong!") on a channel code
-// outside 1..4.
+// resolution in rad]), for the parameter values in PARAM.  Throws RunStop("X(2) wrong!") on a
+// channel code outside 1..4.
 double FUNCT(const Tables& t, const ParamVector& PARAM, ModelWork& w, const PointX& X);
 
 // The same for the run's own parameter vector.

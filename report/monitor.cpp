@@ -50,20 +50,21 @@ void IterationMonitor::MONITO(double S, int NPAR, int ITER, int PRTFREQ, double 
   }
 
   // A failure status is explained on the console only.
-  if (fs_.FITSTAT < 0) {
-    switch (static_cast<int>(-fs_.FITSTAT)) {
-      case 1:
-        console_.write_free("CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD");
-        break;
-      case 2:
-        console_.write_free("INFINIT ERROR ESTIMATIONS CAN NOT BE SKIPPED");
-        break;
-      case 3:
-        console_.write_free("ITERATION LIMIT IS EXEDED");
-        break;
-      default:
-        break;
-    }
+  const std::string_view failure = end_status_message(fs_.FITSTAT);
+  if (!failure.empty()) console_.write_free(failure);
+}
+
+std::string_view end_status_message(double FITSTAT) {
+  if (FITSTAT >= 0) return {};
+  switch (static_cast<int>(-FITSTAT)) {
+    case 1:
+      return "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD";
+    case 2:
+      return "INFINIT ERROR ESTIMATIONS CAN NOT BE SKIPPED";
+    case 3:
+      return "ITERATION LIMIT IS EXEDED";
+    default:
+      return {};
   }
 }
 
@@ -90,16 +91,7 @@ void IterationMonitor::nonfinite_start(int point) {
 void IterationMonitor::print_block(double S, int NPAR, int ITER) {
   const int n = t_.nlay;
   both_free(std::string(kRuleLength, kBlockRule));
-  both(textio::Record()
-           .I(ITER, 4)
-           .X(1)
-           .A("iterate")
-           .X(14)
-           .A("PARAMETERS")
-           .X(7)
-           .A("ERRORS")
-           .X(5)
-           .A("FACTORS"));
+  both(block_title_record(ITER));
   for (int i = 1; i <= NPAR; ++i) {
     if ((i - 1) % 6 == 0 && i < 6 * n)
       both(textio::Record().A(kLayerHeading).I((i - 1) / 6 + 1, 4));
@@ -111,22 +103,37 @@ void IterationMonitor::print_block(double S, int NPAR, int ITER) {
   chi_square_line(S, NPAR);
 }
 
-void IterationMonitor::parameter_line(int i) {
+textio::Record block_title_record(int ITER) {
+  return textio::Record()
+      .I(ITER, 4)
+      .X(1)
+      .A("iterate")
+      .X(14)
+      .A("PARAMETERS")
+      .X(7)
+      .A("ERRORS")
+      .X(5)
+      .A("FACTORS");
+}
+
+textio::Record parameter_record(const Tables& t, const FitView& fs, int i) {
   textio::Record r;
-  r.I(i, 4).A(name_view(t_.PARNAM(i)), 20).E(t_.PARAM(i) / t_.SCALE(i), 14, 6);
-  const double state = fs_.WORKLIM(i);
-  if (t_.STEPLIM(i) <= 0) {
+  r.I(i, 4).A(name_view(t.PARNAM(i)), 20).E(t.PARAM(i) / t.SCALE(i), 14, 6);
+  const double state = fs.WORKLIM(i);
+  if (t.STEPLIM(i) <= 0) {
     r.A(kFixedField);
   } else if (state < -1) {
     // Set aside by the inversion: no error estimate exists.
     r.A(kInfiniteError);
   } else {
-    r.A(kErrorPrefix).E(fs_.PARERR(i) / t_.SCALE(i), 9, 2).X(3).E(fs_.FACTOR(i), 10, 3);
+    r.A(kErrorPrefix).E(fs.PARERR(i) / t.SCALE(i), 9, 2).X(3).E(fs.FACTOR(i), 10, 3);
     // 0: held on a bound; -1: set aside on a bound.
     if (state <= 0) r.A(kOnBound);
   }
-  both(r);
+  return r;
 }
+
+void IterationMonitor::parameter_line(int i) { both(parameter_record(t_, fs_, i)); }
 
 void IterationMonitor::angle_spread_lines() {
   // D = <cos^2 gamma> - <cos gamma>^2 from the averages "<Cos(gamma)>" (6n+6) and
@@ -166,9 +173,7 @@ void IterationMonitor::angle_spread_lines() {
   }
 }
 
-void IterationMonitor::chi_square_line(double S, int NPAR) {
-  // Degrees of freedom: points in the fit minus parameters not fixed by the user.
-  const int dof = t_.npoint - NPAR + t_.NFIX;
+textio::Record chi_square_record(double S, int dof) {
   textio::Record r;
   r.A(kChiLabel);
   if (dof > 0) {
@@ -176,7 +181,12 @@ void IterationMonitor::chi_square_line(double S, int NPAR) {
   } else {
     r.A(std::string(9, '*'));
   }
-  both(r);
+  return r;
+}
+
+void IterationMonitor::chi_square_line(double S, int NPAR) {
+  // Degrees of freedom: points in the fit minus parameters not fixed by the user.
+  both(chi_square_record(S, t_.npoint - NPAR + t_.NFIX));
 }
 
 }  // namespace tessaline

@@ -61,15 +61,18 @@ struct ResultsFile {
 ResultsFile read_results(std::istream& in, const std::string& name);
 ResultsFile read_results_file(const std::string& name);
 
-// For a file without its closing line: a sentence saying that the run did not
-// finish and which block is used; "" for a finished file.
+// For a file without its closing line, or one whose last block breaks off
+// before the closing line: a sentence saying so, which block is used instead
+// and why the broken one is not; "" for a finished file whose last block is
+// whole.
 std::string unfinished_note(const ResultsFile& r, const std::string& name);
 
 // `s` without its leading and trailing blanks.
 std::string_view trim_blanks(std::string_view s);
 
 // A value field of the monitor (Ew.d, also with a three-digit exponent written
-// without the letter E); empty for asterisks or anything else.
+// without the letter E); empty for asterisks, an exponent of more than three
+// digits, or anything else.
 std::optional<double> parse_e_field(std::string_view field);
 
 // One line of a model-curve file: glancing angle in rad and model intensity.

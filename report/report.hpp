@@ -11,10 +11,12 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fit/fit.hpp"
 #include "model/model.hpp"
 #include "tables/tables.hpp"
+#include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline {
@@ -37,13 +39,57 @@ constexpr std::string_view file_name(std::string_view padded) {
   return end == std::string_view::npos ? std::string_view{} : padded.substr(0, end + 1);
 }
 
+// The output files of a run by their file names, with what they are, for the
+// checks on names (textio/output_files.hpp): the results file, then the curve
+// files of channel codes 1..4.
+inline std::vector<textio::NamedFile> output_files() {
+  std::vector<textio::NamedFile> files{{std::string(file_name(OUTNAM(5))), "results file"}};
+  for (int j = 1; j <= 4; ++j) {
+    files.push_back({std::string(file_name(OUTNAM(j))), "model-curve file"});
+  }
+  return files;
+}
+
+// What the monitor reads of the minimizer's state: the working step limits
+// with their state codes, the errors, the factors and the end status.  A
+// FitState gives it directly; a fit of several data sets together gives each
+// set its own small copy of these tables instead of a whole FitState.
+struct FitView {
+  const ParamVector& WORKLIM;
+  const ParamVector& PARERR;
+  const ParamVector& FACTOR;
+  const double& FITSTAT;
+
+  FitView(const ParamVector& worklim, const ParamVector& parerr, const ParamVector& factor,
+          const double& fitstat)
+      : WORKLIM(worklim), PARERR(parerr), FACTOR(factor), FITSTAT(fitstat) {}
+  // Not explicit: the monitor of a single fit is given its FitState.
+  FitView(const FitState& fs) : FitView(fs.WORKLIM, fs.PARERR, fs.FACTOR, fs.FITSTAT) {}
+};
+
+// The title line of the block of iteration ITER.
+textio::Record block_title_record(int ITER);
+
+// The parameter line of slot i as the monitor prints it: index, name, value in
+// physical units, then "fixed", or the error and the factor (with the bound
+// mark), or the infinite error of a parameter set aside.
+textio::Record parameter_record(const Tables& t, const FitView& fs, int i);
+
+// The line of the normalized chi-square 2S/dof as the monitor prints it; a
+// field of asterisks when dof <= 0.
+textio::Record chi_square_record(double S, int dof);
+
+// The console line that explains a failure end status of LSQFIT (FITSTAT -1,
+// -2 or -3); empty for any other status.
+std::string_view end_status_message(double FITSTAT);
+
 // Prints every iteration of the fit (or every PRTFREQ-th one, and the last) to
 // the console and to the results file, and explains a failure status on the
 // console.  The only state is the print counter, which starts at 0 and is never
 // reset; the tables and the minimizer's state are read in place.
 class IterationMonitor : public Monitor {
  public:
-  IterationMonitor(const Tables& t, const FitState& fs, textio::OutStream& console,
+  IterationMonitor(const Tables& t, const FitView& fs, textio::OutStream& console,
                    textio::OutStream& results)
       : t_(t), fs_(fs), console_(console), results_(results) {}
 
@@ -69,7 +115,7 @@ class IterationMonitor : public Monitor {
   void both_free(std::string_view text);
 
   const Tables& t_;
-  const FitState& fs_;
+  const FitView fs_;
   textio::OutStream& console_;
   textio::OutStream& results_;
   int counter_ = 0;
@@ -86,8 +132,7 @@ inline std::string output_path(int i, std::string_view prefix = {}) {
 // `results` and writes its head: title, collimation summary, and, when they
 // apply, the two exclusion counts and the angle-zero correction.  Nothing goes
 // to the console.
-void write_results_head(textio::OutStream& results, const Tables& t,
-                        std::string_view prefix = {});
+void write_results_head(textio::OutStream& results, const Tables& t, std::string_view prefix = {});
 
 // A line of 73 percent signs to the console and to the results file, which is
 // then closed.
@@ -112,7 +157,6 @@ void write_curve_files(const CurveValues& c, textio::OutStream& console,
                        std::string_view prefix = {});
 
 // The curve files of the parameters now in PARAM: curve_values, then the writer.
-void write_curve_files(const Tables& t, textio::OutStream& console,
-                       std::string_view prefix = {});
+void write_curve_files(const Tables& t, textio::OutStream& console, std::string_view prefix = {});
 
 }  // namespace tessaline

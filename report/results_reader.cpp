@@ -208,8 +208,14 @@ std::optional<double> parse_e_field(std::string_view field) {
     std::size_t j = i + 1;
     if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
     if (j == s.size()) return std::nullopt;
-    for (; j < s.size(); ++j)
+    // The monitor writes at most three exponent digits, and no double needs
+    // more; a longer exponent (0E2147483647) is no field it wrote.
+    std::size_t significant = 0;
+    for (; j < s.size(); ++j) {
       if (s[j] < '0' || s[j] > '9') return std::nullopt;
+      if (s[j] != '0' || significant > 0) ++significant;
+    }
+    if (significant > 3) return std::nullopt;
   }
   char* end = nullptr;
   const double v = std::strtod(s.c_str(), &end);
@@ -230,10 +236,15 @@ ResultsFile read_results_file(const std::string& name) {
 }
 
 std::string unfinished_note(const ResultsFile& r, const std::string& name) {
-  if (r.closed) return "";
-  std::string note = name + " has no closing line: the run did not finish; its last complete " +
-                     "block (iteration " + std::to_string(r.last.iteration) + ", line " +
-                     std::to_string(r.last.line) + ") is used";
+  if (r.closed && r.broken_block.empty()) return "";
+  const std::string used = "its last complete block (iteration " +
+                           std::to_string(r.last.iteration) + ", line " +
+                           std::to_string(r.last.line) + ") is used";
+  std::string note = r.closed ? name +
+                                    " ends with its closing line, but a block before it is "
+                                    "damaged; " +
+                                    used
+                              : name + " has no closing line: the run did not finish; " + used;
   if (!r.broken_block.empty()) note += "; " + r.broken_block;
   return note;
 }

@@ -19,13 +19,13 @@
 
 namespace tessaline {
 
-inline constexpr int maxpoint = 1000;                           // points per spin channel
-inline constexpr int kMaxPoints = 4 * maxpoint;                 // points of all four channels
-inline constexpr int maxj0 = 101;                               // collimation points
-inline constexpr int maxlay = 500;                              // layers
-inline constexpr int kMaxPar = 6 * maxlay + 17;                 // 3017 parameter slots
-inline constexpr int kMaxPacked = kMaxPar * (kMaxPar + 1) / 2;  // 4,552,653 packed slots
-inline constexpr int kMaxPointValues = 5;                       // values per point, at most
+inline constexpr int maxpoint = 1000;                            // points per spin channel
+inline constexpr int kMaxPoints = 4 * maxpoint;                  // points of all four channels
+inline constexpr int maxj0 = 101;                                // collimation points
+inline constexpr int maxlay = 500;                               // layers
+inline constexpr int kMaxPar = 6 * maxlay + 17;                  // 3017 parameter slots
+inline constexpr int kMaxPacked = kMaxPar * (kMaxPar + 1) / 2;   // 4,552,653 packed slots
+inline constexpr int kMaxPointValues = 5;                        // values per point, at most
 inline constexpr int kMaxValues = kMaxPoints * kMaxPointValues;  // 20,000 point values
 inline constexpr double kPi = 3.141592653589793;
 
@@ -113,7 +113,7 @@ struct Tables {
   Table<double, kMaxValues> POINTS;
   Table<int, kChannels> channel_points;  // points of channel c = 1..4
   bool point_list = false;               // the data file was a point list
-  double theta_last = 0;  // last angle of the curve files: see read_data_file()
+  double theta_last = 0;                 // last angle of the curve files: see read_data_file()
   int first_excluded = 0;
   int last_excluded = 0;
 

@@ -273,39 +273,6 @@ void OutStream::check() {
   if (std::ferror(f_) != 0) fail();
 }
 
-void replace_file(const std::string& path, std::string_view content) {
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "." + base + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    throw TextError("cannot create a file beside \"" + path + "\": " + std::strerror(errno));
-  }
-  // mkstemp makes the file private to its owner; give it the mode a newly
-  // created file would have.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-  std::size_t done = 0;
-  while (error == 0 && done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    throw TextError("cannot write \"" + path + "\": " + std::strerror(error));
-  }
-}
-
 // ---------------------------------------------------------------- input
 
 // Console input is implemented in console.cpp, which shares its buffer with the

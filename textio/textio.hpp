@@ -121,15 +121,6 @@ class OutStream {
   int error_ = 0;  // errno of the first write that failed
 };
 
-// Writes a whole text file at once: `content` goes to a new hidden file beside
-// `path` (".NAME.XXXXXX"), which is flushed to disk and renamed to `path` only
-// when every byte is written, so that `path` is never left half written and an
-// older file of that name stays as it was when anything fails.  Throws
-// TextError naming the file and the reason.  For the files that tools write in
-// one piece (data and entry files, a profile table); the program's own outputs
-// are written line by line through OutStream.
-void replace_file(const std::string& path, std::string_view content);
-
 // ---------------------------------------------------------------- input
 
 // Where the last token of a read stands in the raw bytes of its file: the

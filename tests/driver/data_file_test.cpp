@@ -420,7 +420,8 @@ TEST(PointList, BadLinesAreRefusedWithFileAndLine) {
     std::string body;
     std::string expected;
   } cases[] = {
-      {"UU 1 0.1 0.01\nUP 1 0.1 0.01\n", "line 4: unknown channel \"UP\"; expected UU, DD, UD or DU"},
+      {"UU 1 0.1 0.01\nUP 1 0.1 0.01\n",
+       "line 4: unknown channel \"UP\"; expected UU, DD, UD or DU"},
       {"uu 1 0.1 0.01\n", "line 3: unknown channel \"uu\""},
       {"UU 1 0.1\n", "line 3: 3 fields where a point has four or five"},
       {"UU 1 0.1 0.01 1e-4 7\n", "line 3: 6 fields where a point has four or five"},
@@ -511,8 +512,8 @@ TEST(PointList, ExclusionDropsTheEndsOfEveryChannelThatHoldsPoints) {
     for (int p = 1; p <= counts[c - 1]; ++p) {
       char line[96];
       std::snprintf(line, sizeof line, "%s %.17g 0.5 %.17g\n",
-                    std::string(kChannelNames[static_cast<std::size_t>(c - 1)]).c_str(),
-                    refl(c, p), angle(c, p));
+                    std::string(kChannelNames[static_cast<std::size_t>(c - 1)]).c_str(), refl(c, p),
+                    angle(c, p));
       text += line;
     }
   dir.write("list.dat", text);

@@ -129,6 +129,17 @@ std::string refusal(F f) {
   return "";
 }
 
+// The message of a results value that is no number.
+template <class F>
+std::string no_number(F f) {
+  try {
+    f();
+  } catch (const textio::TextError& e) {
+    return e.what();
+  }
+  return "";
+}
+
 TEST(EntrySources, EveryValueAndMarkIsFoundInTheRawBytes) {
   const std::string text = fill(kOld);
   const Read r = read(text);
@@ -224,8 +235,11 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
   b = good;
   b.parameters[0].value_text = "**************";
   b.parameters[0].value.reset();
-  e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
-  EXPECT_NE(e.find("not a number"), std::string::npos) << e;
+  e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("VreloBag.dat line 301: the value of parameter 1 (thickness) is "
+                   "\"**************\", not a number"),
+            std::string::npos)
+      << e;
 
   Values slash = kOld;
   slash[1] = "/";
@@ -266,7 +280,7 @@ TEST(EntryEdit, SettingsValuesAndMarksWrittenInPlace) {
   EXPECT_EQ(now.t->zero_correction, 0.05 / 1000.0);
   EXPECT_EQ(now.t->coll_sigma, 0.3 / 1000.0);
   EXPECT_EQ(now.t->coll_step, 0.2 / 1000.0);
-  EXPECT_EQ(now.t->PARAM(2), param_from_entry(4.75, EntryUnit::kMicro, 1.0e6));
+  EXPECT_EQ(now.t->PARAM(2), entry_to_physical(4.75, EntryUnit::kMicro) * 1.0e6);
   EXPECT_DOUBLE_EQ(now.t->PARAM(2) / now.t->SCALE(2), 4.75e-6);
   EXPECT_DOUBLE_EQ(now.t->PARAM(16), 0.3e-3);  // alpha_0, given in mrad, held in rad
   EXPECT_EQ(now.t->STEPLIM(1), 0);
@@ -293,17 +307,14 @@ TEST(EntryEdit, ASlotTheFileDoesNotHaveOrAValueLeftOutIsRefused) {
       << m;
 }
 
-TEST(EntryUnits, TheFileUnitsAndTheInternalOnes) {
-  // A density of 4.5e-6 A^-2 is written 4.5 and carried as 4.5 (SCALE 1e6); an
-  // angle of 1.5 mrad is carried as 1.5e-3 rad.
-  EXPECT_DOUBLE_EQ(param_from_entry(4.5, EntryUnit::kMicro, 1.0e6), 4.5);
-  EXPECT_DOUBLE_EQ(param_from_entry(1.5, EntryUnit::kMilli, 1.0), 1.5e-3);
-  EXPECT_EQ(param_from_entry(48.0, EntryUnit::kAngstrom, 1.0), 48.0);
-  EXPECT_DOUBLE_EQ(entry_from_param(4.5, EntryUnit::kMicro, 1.0e6), 4.5);
-  EXPECT_DOUBLE_EQ(entry_from_param(1.5e-3, EntryUnit::kMilli, 1.0), 1.5);
+TEST(EntryUnits, TheNamesOfTheUnits) {
+  // As the entry file gives a value, and as the results file prints it.
   EXPECT_STREQ(entry_unit_name(EntryUnit::kMicro), "1e-6 A^-2");
   EXPECT_STREQ(entry_unit_name(EntryUnit::kMilli), "mrad");
+  EXPECT_STREQ(entry_unit_name(EntryUnit::kAngstrom), "A");
+  EXPECT_STREQ(physical_unit(EntryUnit::kMicro), "A^-2");
   EXPECT_STREQ(physical_unit(EntryUnit::kMilli), "rad");
+  EXPECT_STREQ(physical_unit(EntryUnit::kNone), "");
 }
 
 TEST(EntryEdit, ShortestNumbers) {
@@ -319,6 +330,82 @@ TEST(EntryEdit, ShortestNumbers) {
   EXPECT_EQ(shortest_number(123456.5), "123456.5");
   EXPECT_EQ(shortest_number(5e-5), "5e-05");
   EXPECT_EQ(shortest_number(2e15), "2e+15");
+}
+
+TEST(EntryUpdate, ResultsValuesAreComparedInTheMonitorsForm) {
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  // Fixed values written by hand in another form than the monitor's: the same
+  // numbers, so the block belongs to the entry file.
+  ResultsBlock b = block_for(*old.t);
+  for (const auto& [k, text] : std::map<int, std::string>{
+           {3, ".15E-7"}, {5, "1."}, {7, "2.07E-6"}, {11, "3.0E+00"}, {13, "+0.6"}}) {
+    b.parameters[static_cast<std::size_t>(k - 1)].value_text = text;
+    b.parameters[static_cast<std::size_t>(k - 1)].value = parse_e_field(text);
+  }
+  const EntryUpdate u = update_entry_text(old_text, "old.ent", b, "VreloBag.dat");
+  EXPECT_EQ(u.replaced, 7);
+  // A fixed value that differs in the sixth digit does not belong.
+  b.parameters[2].value_text = "0.150001E-07";
+  b.parameters[2].value = parse_e_field(b.parameters[2].value_text);
+  const std::string e = refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+  EXPECT_NE(e.find("parameter 3 (Im{Nb}) is fixed at 0.150000E-07"), std::string::npos) << e;
+}
+
+TEST(EntryUpdate, AbsurdExponentsAreRefusedWithTheirLine) {
+  // As the results reader hands them on: fields with exponents no monitor
+  // writes are no numbers, refused naming the results file and line whether
+  // the value is free or fixed, and never taken for a block of another entry
+  // file.
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  for (const char* text : {"0E2147483647", "0E99999999999", "0.5E-2147483648"}) {
+    SCOPED_TRACE(text);
+    ResultsBlock b = block_for(*old.t);
+    b.parameters[0].value_text = text;
+    b.parameters[0].value = parse_e_field(text);
+    std::string e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+    EXPECT_NE(e.find("VreloBag.dat line 301: the value of parameter 1 (thickness) is \"" +
+                     std::string(text) + "\", not a number"),
+              std::string::npos)
+        << e;
+    b = block_for(*old.t);
+    b.parameters[2].value_text = text;
+    b.parameters[2].value = parse_e_field(text);
+    e = no_number([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); });
+    EXPECT_NE(e.find("VreloBag.dat line 303: the value of parameter 3 (Im{Nb})"), std::string::npos)
+        << e;
+  }
+  // The decimal shift itself neither overflows nor throws on them.
+  EXPECT_EQ(shift_decimal("0E2147483647", 6), "0.0");
+  EXPECT_EQ(shift_decimal("0.0E-99999999999", 3), "0.0");
+  EXPECT_EQ(shift_decimal("0.5E99999999999", 0).substr(0, 4), "5.0E");
+  EXPECT_EQ(shift_decimal("-0.25E-2147483648", 0).substr(0, 5), "-2.5E");
+}
+
+// A fit of several measurements gives a shared value of the first one to all:
+// the slots named as fixed too take the block's value where the entry file
+// fixes a different one, and keep their bytes where it prints the same.
+TEST(EntryUpdate, ChosenFixedValuesTakeTheBlocksValue) {
+  const std::string old_text = fill(kOld);
+  const Read old = read(old_text);
+  ResultsBlock b = block_for(*old.t);
+  b.parameters[2].value_text = "0.250000E-07";  // Im{Nb}, fixed at 0.015 in the entry file
+  b.parameters[2].value = 0.25e-7;
+
+  // Without the slot the block does not belong to the entry file.
+  EXPECT_NE(refusal([&] { update_entry_text(old_text, "old.ent", b, "VreloBag.dat"); }), "");
+
+  const EntryUpdate u = update_entry_text(old_text, "old.ent", b, "VreloBag.dat", {3, 6, 11});
+  Values expected = kOld;
+  for (const auto& [k, texts] : kFitted) expected[k] = texts.second;
+  expected[3] = "0.0250000";          // 0.250000E-07 A^-2 in 1e-6 A^-2
+  EXPECT_EQ(u.text, fill(expected));  // slots 6 and 11 print as in the block: untouched
+  EXPECT_EQ(u.replaced, 8);
+  // The mark stays: the value is still fixed.
+  const Read now = read(u.text);
+  EXPECT_LE(now.t->STEPLIM(3), 0.0);
+  EXPECT_DOUBLE_EQ(now.t->PARAM(3) / now.t->SCALE(3), 0.25e-7);
 }
 
 TEST(EntryUpdate, DecimalShiftKeepsTheDigits) {

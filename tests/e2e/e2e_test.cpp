@@ -13,6 +13,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -469,13 +472,16 @@ TEST(Reliability, StandardOutputThatFailsIsNotSuccess) {
   dir.write("small.ent", lines(small_entry()));
   dir.write("points.dat", lines(small_points()));
   dir.write("answers.txt", "small.ent\npoints.dat\n0\n0\n\n");
-  const std::string run = "cd '" + dir.path().string() + "' && timeout 60 '" TESSALINE_EXE "'";
   // A full disk: the reason is given.
-  int rc = std::system((run + " < answers.txt > /dev/full 2> err.txt").c_str());
+  testing::Child full(dir, TESSALINE_EXE, {}, "answers.txt", "/dev/full", "err.txt");
+  int rc = full.wait();
+  ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), kExitTextError);
   EXPECT_NE(dir.read("err.txt").find("No space left on device"), std::string::npos);
   // A closed descriptor: no file the run opens may take its place.
-  rc = std::system((run + " < answers.txt >&- 2> err.txt").c_str());
+  testing::Child closed(dir, TESSALINE_EXE, {}, "answers.txt", testing::kClosed, "err.txt");
+  rc = closed.wait();
+  ASSERT_TRUE(WIFEXITED(rc));
   EXPECT_EQ(WEXITSTATUS(rc), kExitTextError);
   EXPECT_NE(dir.read("err.txt").find("standard output is closed"), std::string::npos);
   EXPECT_FALSE(dir.exists("VreloBag.dat"));
@@ -498,48 +504,140 @@ TEST(Reliability, AStartWithoutFiniteChiSquareIsNotSuccess) {
   EXPECT_EQ(o.status, kExitStop);
 }
 
-TEST(Reliability, AnInterruptedFitLeavesOutputsThatSayItDidNotFinish) {
+// The 20-layer benchmark case: a fit that takes far longer than its first block.
+void copy_realistic_case(const ScratchDir& dir) {
   const char* src = std::getenv("TESSALINE_SOURCE_DIR");
   ASSERT_NE(src, nullptr);
-  ScratchDir dir;
-  // A 20-layer fit that takes far longer than its first block.
   for (const char* f : {"realistic.ent", "realistic.dat"}) {
     std::ifstream in(std::string(src) + "/bench/cases/" + f, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     dir.write(f, text.str());
   }
-  dir.write("VreloFunctUU.dat", " 0.1 0.2\n");  // left by an earlier run
+}
+
+const Lines kCurveFiles = {"VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat",
+                           "VreloFunctDU.dat"};
+const std::string kResultsHead = "    Tessaline results:\n";
+
+// The last whole line of a text that ends with a line end.
+std::string last_line(const std::string& text) {
+  if (text.size() < 2) return text;
+  return text.substr(text.rfind('\n', text.size() - 2) + 1);
+}
+
+TEST(Reliability, AnInterruptedFitLeavesOutputsThatSayItDidNotFinish) {
+  ScratchDir dir;
+  copy_realistic_case(dir);
+  for (const auto& f : kCurveFiles) dir.write(f, " 0.1 0.2\n");  // left by an earlier run
   dir.write("answers.txt", "realistic.ent\nrealistic.dat\n0\n0\n\n");
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (chdir(dir.path().c_str()) != 0) _exit(127);
-    if (!freopen("answers.txt", "r", stdin) || !freopen("out.txt", "w", stdout) ||
-        !freopen("err.txt", "w", stderr))
-      _exit(127);
-    execl(TESSALINE_EXE, TESSALINE_EXE, static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  testing::Child run(dir, TESSALINE_EXE, {}, "answers.txt", "out.txt", "err.txt");
+  ASSERT_TRUE(run.started());
   // Interrupt once the first block is in the results file.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (dir.read("VreloBag.dat").find("hi_sq.norm") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  ASSERT_TRUE(run.wait_until([&] {
+    return dir.read("VreloBag.dat").find("hi_sq.norm") != std::string::npos;
+  })) << "no first block";
+  // The curve files of the earlier run went as soon as the output phase began:
+  // until this run has written its own, none may pass for them.
+  for (const auto& f : kCurveFiles) EXPECT_FALSE(dir.exists(f)) << f << " during the fit";
+  const std::string before = dir.read("VreloBag.dat");
+  run.signal(SIGINT);
+  const int status = run.wait();
   ASSERT_TRUE(WIFSIGNALED(status)) << "the fit ended before it could be interrupted";
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   const std::string results = dir.read("VreloBag.dat");
   ASSERT_FALSE(results.empty());
   EXPECT_EQ(results.back(), '\n');
-  const std::string last = results.substr(results.rfind('\n', results.size() - 2) + 1);
-  EXPECT_EQ(last.rfind("Run interrupted by SIGINT before the fit ended", 0), 0u) << last;
-  for (const char* f :
-       {"VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat", "VreloFunctDU.dat"})
-    EXPECT_FALSE(dir.exists(f)) << f;
+  // The note follows what was there, from the head on; it covers none of it.
+  EXPECT_EQ(results.compare(0, kResultsHead.size(), kResultsHead), 0) << results.substr(0, 80);
+  EXPECT_EQ(results.compare(0, before.size(), before), 0);
+  EXPECT_EQ(last_line(results),
+            "Run interrupted by SIGINT before the fit ended: the last block is not a fitted "
+            "result, and no curve files were written.\n");
+  for (const auto& f : kCurveFiles) EXPECT_FALSE(dir.exists(f)) << f;
   EXPECT_NE(dir.read("err.txt").find("interrupted by SIGINT"), std::string::npos);
+}
+
+// After the output phase the finished files are the user's: Ctrl-C at the final
+// key wait ends the run and leaves them as they are.
+TEST(Reliability, ASignalAtTheFinalKeyWaitLeavesTheFinishedOutputs) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  dir.write("points.dat", lines(small_points()));
+  testing::Child run(dir, TESSALINE_EXE, {}, "", "", "err.txt");
+  ASSERT_TRUE(run.started());
+  run.write_input("small.ent\npoints.dat\n0\n0\n");  // the input stays open at the wait
+  ASSERT_NE(run.read_until(kPressEnter).find(kPressEnter), std::string::npos)
+      << dir.read("err.txt");
+  run.signal(SIGINT);
+  const int status = run.wait();
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  for (const auto& f : kCurveFiles) {
+    const std::string curve = dir.read(f);
+    EXPECT_EQ(std::count(curve.begin(), curve.end(), '\n'), 200) << f;
+  }
+  EXPECT_EQ(last_line(dir.read("VreloBag.dat")), std::string(73, '%') + "\n");
+}
+
+// A reader of standard output that goes away during the fit: the run ends with
+// a message and a non-zero status rather than silently by SIGPIPE, and the
+// results file says why it ends before its closing line.
+TEST(Reliability, AClosedPipeOnStandardOutputIsReportedInTheResultsFile) {
+  ScratchDir dir;
+  copy_realistic_case(dir);
+  dir.write("answers.txt", "realistic.ent\nrealistic.dat\n0\n0\n\n");
+  testing::Child run(dir, TESSALINE_EXE, {}, "answers.txt", "", "err.txt");
+  ASSERT_TRUE(run.started());
+  ASSERT_NE(run.read_until("hi_sq.norm").find("hi_sq.norm"), std::string::npos);
+  run.close_output();
+  const int status = run.wait();
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), kExitTextError);
+  const std::string reason = "cannot write to standard output: Broken pipe";
+  EXPECT_NE(dir.read("err.txt").find(reason), std::string::npos) << dir.read("err.txt");
+  const std::string results = dir.read("VreloBag.dat");
+  EXPECT_EQ(results.compare(0, kResultsHead.size(), kResultsHead), 0);
+  EXPECT_EQ(last_line(results), "Run stopped before the fit ended: " + reason + "\n");
+  for (const auto& f : kCurveFiles) EXPECT_FALSE(dir.exists(f)) << f;
+}
+
+// A file named at a prompt that is one of the run's own outputs would be
+// replaced or removed by the run: refused before it is read, even through a
+// link, and every file stays as it was.
+TEST(Reliability, AnInputThatIsAnOutputOfTheRunIsRefused) {
+  ScratchDir dir;
+  dir.write("small.ent", lines(small_entry()));
+  dir.write("points.dat", lines(small_points()));
+  dir.write("VreloBag.dat", lines(small_entry()));  // an entry file under the results file's name
+  std::filesystem::create_symlink("VreloBag.dat", dir.file("link.ent"));
+  dir.write("VreloFunctDU.dat", lines(small_points()));
+  struct Case {
+    std::string answers;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"VreloBag.dat\n",
+       "the results file to write, \"VreloBag.dat\", is the same file as the "
+       "entry file \"VreloBag.dat\""},
+      {"link.ent\n",
+       "the results file to write, \"VreloBag.dat\", is the same file as the "
+       "entry file \"link.ent\""},
+      {"small.ent\nVreloFunctDU.dat\n",
+       "the model-curve file to write, \"VreloFunctDU.dat\", "
+       "is the same file as the data file \"VreloFunctDU.dat\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answers);
+    const Outcome o = run_program(dir, c.answers + "0\n0\n\n");
+    EXPECT_EQ(o.status, kExitTextError);
+    EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+    EXPECT_EQ(dir.read("VreloBag.dat"), lines(small_entry()));
+    EXPECT_EQ(dir.read("VreloFunctDU.dat"), lines(small_points()));
+    for (const char* f : {"VreloFunctUU.dat", "VreloFunctDD.dat", "VreloFunctUD.dat"}) {
+      EXPECT_FALSE(dir.exists(f));
+    }
+  }
 }
 
 TEST(EndToEnd, NumbersAfterTheLastPointAreNotReadButWarnedAbout) {

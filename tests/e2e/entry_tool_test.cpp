@@ -129,6 +129,47 @@ TEST_F(Refinement, AStoppedRunGivesItsLastCompleteBlockWithAWarning) {
   EXPECT_NE(u.out.find("iteration 2 of stopped.dat"), std::string::npos) << u.out;
 }
 
+TEST_F(Refinement, ADamagedLastBlockOrAnAbsurdValueIsNamed) {
+  const std::string results = dir_.read("VreloBag.dat");
+  const auto last = results.rfind(" *****");
+  const auto thickness = results.find("   1    thickness", last);
+  ASSERT_NE(thickness, std::string::npos);
+  const auto line_of = [&](std::size_t at) {
+    return std::to_string(
+        1 + std::count(results.begin(), results.begin() + static_cast<long>(at), '\n'));
+  };
+  // The last block loses its first parameter line; the closing line stays.
+  std::string damaged = results;
+  damaged.erase(thickness, results.find('\n', thickness) + 1 - thickness);
+  dir_.write("damaged.dat", damaged);
+  Outcome u = entry_tool(dir_, {"update", "film.ent", "damaged.dat", "-o", "next.ent"});
+  ASSERT_EQ(u.status, 0) << u.err;
+  EXPECT_NE(u.err.find("warning: damaged.dat ends with its closing line, but a block before it "
+                       "is damaged; its last complete block (iteration 2"),
+            std::string::npos)
+      << u.err;
+  EXPECT_NE(u.err.find("the block that begins on line " + line_of(last) + " breaks off at line " +
+                       line_of(thickness)),
+            std::string::npos)
+      << u.err;
+  EXPECT_NE(u.out.find("iteration 2 of damaged.dat"), std::string::npos) << u.out;
+
+  // A value whose exponent no double has: refused, naming the file and line.
+  for (const char* field : {"  0E2147483647", " 0E99999999999"}) {
+    std::string absurd = results;
+    absurd.replace(thickness + 24, 14, field);
+    dir_.write("absurd.dat", absurd);
+    u = entry_tool(dir_, {"update", "film.ent", "absurd.dat", "-o", "absurd.ent"});
+    EXPECT_EQ(u.status, 1) << u.err;
+    EXPECT_NE(u.err.find("tessaline-entry: absurd.dat line " + line_of(thickness) +
+                         ": the value of parameter 1 (thickness) is"),
+              std::string::npos)
+        << u.err;
+    EXPECT_EQ(u.err.find("does not belong"), std::string::npos) << u.err;
+    EXPECT_FALSE(dir_.exists("absurd.ent"));
+  }
+}
+
 TEST_F(Refinement, AResultsFileOfAnotherModelIsRefusedAndNothingWritten) {
   // The same model without its third layer: 29 parameters against 35.
   std::string entry = dir_.read("film.ent");

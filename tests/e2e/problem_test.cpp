@@ -25,9 +25,9 @@ TEST(Problem, TheExampleEndsWhereTheProgramEnds) {
   for (int first : {0, 3}) {
     SCOPED_TRACE(first);
     ScratchDir dir;
-    const auto o = run_program(dir, "'" + example_file("film.ent") + "'\n'" +
-                                        example_file("film.dat") + "'\n" + std::to_string(first) +
-                                        "\n2\n\n");
+    const auto o =
+        run_program(dir, "'" + example_file("film.ent") + "'\n'" + example_file("film.dat") +
+                             "'\n" + std::to_string(first) + "\n2\n\n");
     ASSERT_EQ(o.status, 0) << o.err;
     const ResultsFile r = read_results_file(dir.file("VreloBag.dat"));
 

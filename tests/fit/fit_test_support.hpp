@@ -1,10 +1,14 @@
 // Shared set-up for the minimizer tests: parameter tables laid out like the
-// program's (defaults, scale factors, bounds), a point table filler, and a
-// monitor that records every pass without allocating while the fit runs.
+// program's (defaults, scale factors, bounds), a point table filler, a monitor
+// that records every pass without allocating while the fit runs, and one
+// evaluation of S, G and Z compared bit for bit with another.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -125,6 +129,36 @@ inline FitRun run_fit(Tables& t, FitState& fs, Monitor& m, int MAXITER = 200, in
   FitRun r;
   LSQFIT(t, fs, m, r.S, t.NPAR, MAXRED, NCALM, MAXITER, TOL, r.STEPERR, r.STEPSCALE, 1, r.IEXIT);
   return r;
+}
+
+// S, G and Z of one evaluation by SGZ on fresh state: through `fast` when it
+// is set, else straightforwardly, with `model` in place of FUNCT when that is
+// set.  Z with 8 elements beyond the used triangle, which must stay zero.
+struct Sums {
+  double S = 0;
+  std::vector<double> G, Z;
+};
+
+inline Sums evaluate_sgz(Tables& t, FastSGZ* fast, ModelFunction model = nullptr) {
+  auto fs = make_fit_state();
+  fs->fast = fast;
+  fs->model_override = model;
+  fs->NPARFIT = t.NPAR;
+  int nfree = 0;
+  for (int i = 1; i <= t.NPAR; ++i) nfree += t.STEPLIM(i) > 0.0;
+  Sums s;
+  SGZ(t, *fs, t.NPAR, s.S);
+  s.G.assign(fs->G.data(), fs->G.data() + t.NPAR);
+  s.Z.assign(fs->Z.data(), fs->Z.data() + packed(nfree, nfree) + 8);
+  return s;
+}
+
+inline void expect_same_bits(const Sums& a, const Sums& b) {
+  EXPECT_EQ(std::memcmp(&a.S, &b.S, sizeof a.S), 0) << a.S << " vs " << b.S;
+  ASSERT_EQ(a.G.size(), b.G.size());
+  ASSERT_EQ(a.Z.size(), b.Z.size());
+  EXPECT_EQ(std::memcmp(a.G.data(), b.G.data(), a.G.size() * sizeof(double)), 0);
+  EXPECT_EQ(std::memcmp(a.Z.data(), b.Z.data(), a.Z.size() * sizeof(double)), 0);
 }
 
 }  // namespace tessaline::test

@@ -44,13 +44,11 @@ double nan_after(const Tables& t, const ParamVector& P, ModelWork& w, const Poin
   const double f = linear(t, P, w, X);
   return g_calls > g_finite_calls ? kNaN : f;
 }
-double nan_above_five(const Tables& t, const ParamVector& P, ModelWork& w,
-                      const PointX& X) {
+double nan_above_five(const Tables& t, const ParamVector& P, ModelWork& w, const PointX& X) {
   const double f = linear(t, P, w, X);
   return P(1) > 5.0 ? kNaN : f;
 }
-double nan_at_point(const Tables& t, const ParamVector& P, ModelWork& w,
-                    const PointX& X) {
+double nan_at_point(const Tables& t, const ParamVector& P, ModelWork& w, const PointX& X) {
   const double f = linear(t, P, w, X);
   return static_cast<int>(X(1)) == g_nan_point ? kNaN : f;
 }

@@ -250,8 +250,7 @@ inline ModelFormula g_model = nullptr;
 inline int g_npar = 0;
 
 // The model hook: X(1) is the problem's x.
-inline double model_hook(const Tables&, const ParamVector& PARAM, ModelWork&,
-                         const PointX& X) {
+inline double model_hook(const Tables&, const ParamVector& PARAM, ModelWork&, const PointX& X) {
   double b[kMaxProblemPar + 1] = {};
   for (int i = 1; i <= g_npar; ++i) b[i] = PARAM(i);
   return g_model(b, X(1));

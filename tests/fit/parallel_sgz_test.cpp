@@ -89,41 +89,13 @@ void keep_free_only(Tables& T, const std::vector<int>& free) {
   }
 }
 
-struct Sums {
-  double S = 0;
-  std::vector<double> G, Z;
-};
-
-Sums evaluate(Tables& T, ParallelSGZ* fast) {
-  auto fs = make_fit_state();
-  fs->fast = fast;
-  fs->NPARFIT = T.NPAR;
-  int nfree = 0;
-  for (int i = 1; i <= T.NPAR; ++i) nfree += T.STEPLIM(i) > 0.0;
-  Sums s;
-  SGZ(T, *fs, T.NPAR, s.S);
-  s.G.assign(fs->G.data(), fs->G.data() + T.NPAR);
-  // Beyond the used triangle Z must stay untouched (zero) as well.
-  const long used = packed(nfree, nfree);
-  s.Z.assign(fs->Z.data(), fs->Z.data() + used + 8);
-  return s;
-}
-
-void expect_same_bits(const Sums& a, const Sums& b) {
-  EXPECT_EQ(std::memcmp(&a.S, &b.S, sizeof a.S), 0) << a.S << " vs " << b.S;
-  ASSERT_EQ(a.G.size(), b.G.size());
-  ASSERT_EQ(a.Z.size(), b.Z.size());
-  EXPECT_EQ(std::memcmp(a.G.data(), b.G.data(), a.G.size() * sizeof(double)), 0);
-  EXPECT_EQ(std::memcmp(a.Z.data(), b.Z.data(), a.Z.size() * sizeof(double)), 0);
-}
-
 void expect_fast_equals_reference(Tables& T) {
-  const Sums ref = evaluate(T, nullptr);
+  const test::Sums ref = test::evaluate_sgz(T, nullptr);
   ASSERT_TRUE(std::isfinite(ref.S));
   for (int threads : {1, 2, 7}) {
     SCOPED_TRACE(threads);
     ParallelSGZ fast(T, threads);
-    expect_same_bits(evaluate(T, &fast), ref);
+    test::expect_same_bits(test::evaluate_sgz(T, &fast), ref);
   }
 }
 

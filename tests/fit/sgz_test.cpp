@@ -25,8 +25,7 @@ struct CallLog {
 };
 CallLog g_log;
 
-double recording_model(const Tables&, const ParamVector& PARAM, ModelWork&,
-                       const PointX& X) {
+double recording_model(const Tables&, const ParamVector& PARAM, ModelWork&, const PointX& X) {
   if (g_log.calls < 64)
     for (int i = 1; i <= 4; ++i) g_log.seen[g_log.calls][i] = PARAM(i);
   ++g_log.calls;

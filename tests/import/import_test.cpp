@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/import/import_support.hpp"
+
 namespace tessaline::importer {
 namespace {
 
@@ -26,18 +28,8 @@ std::string orso(const std::string& name) {
   return std::string(TESSALINE_IMPORT_DATA) + "/orso/" + name;
 }
 
-std::string message_of(const std::vector<DataSet>& sets, const Options& options = {}) {
-  try {
-    assemble(sets, options);
-  } catch (const ImportError& e) {
-    return e.what();
-  }
-  return "(accepted)";
-}
-
-bool has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using testing::has;
+using testing::message_of;
 
 // The uncommented points of an NCNR file, read here with the plainest rule: a
 // line that does not start with '#' holds Qz R dR.

@@ -3,6 +3,7 @@
 // theta / lambda), imported back and fitted; and the refusals of bad input,
 // each with a message naming the file and without touching the output.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <bit>
@@ -264,6 +265,64 @@ TEST(ImportRoundTrip, NcnrBlocksOfTheFourChannelsInOneFileComeBackToTheBit) {
   EXPECT_NEAR(t->coll_sigma, median, 5e-4 * median);
 }
 
+TEST(ImportInputs, PipesFifosAndProcessSubstitutionReadAsFiles) {
+  ScratchDir dir;
+  const Channels sim = simulated(dir);
+  dir.write("src.ort", orso_text(sim, {0, 1, 2, 3}, {}));
+  dir.write("src.refl", ncnr_blocks_text(sim, {2, 0, 3, 1}));
+  const std::string exe = std::string("timeout 60 ") + TESSALINE_IMPORT_EXE;
+  // A command line of bash, under run_in's deadline; each program it starts
+  // has its own.
+  const auto shell_in = [](const ScratchDir& d, const std::string& command) {
+    return run_in(d, "/bin/bash", {"-c", command}, "");
+  };
+
+  // A FIFO named like an ORSO file, fed by a writer with its own deadline.
+  ASSERT_EQ(::mkfifo(dir.file("fifo.ort").c_str(), 0600), 0);
+  Outcome o = shell_in(dir, "timeout 60 sh -c \"cat src.ort > fifo.ort\" & " + exe +
+                                " -o fifo.dat fifo.ort; s=$?; wait; exit $s");
+  ASSERT_EQ(o.status, 0) << o.err << o.out;
+  expect_same_points(data_file_channels(dir.file("fifo.dat")), sim);
+
+  // The newer NCNR kind through a pipe on standard input, and through <(...):
+  // the format is told from the bytes, as for the file itself.
+  o = shell_in(dir, "cat src.refl | " + exe + " -o pipe.dat /dev/stdin");
+  ASSERT_EQ(o.status, 0) << o.err;
+  o = shell_in(dir, exe + " -o subst.dat <(cat src.refl)");
+  ASSERT_EQ(o.status, 0) << o.err;
+  o = import(dir, {"-o", "file.dat", "src.refl"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  expect_same_points(data_file_channels(dir.file("file.dat")), sim);
+  EXPECT_EQ(dir.read("pipe.dat"), dir.read("file.dat"));
+  EXPECT_EQ(dir.read("subst.dat"), dir.read("file.dat"));
+}
+
+TEST(ImportInputs, EmptyNamesAndWavelengthsTheProgramRefuses) {
+  ScratchDir dir;
+  const std::string three = "0.01 0.5 0.01\n0.02 0.2 0.01\n0.03 0.1 0.01\n";
+  for (const char* c : {"uu", "dd", "ud", "du"}) dir.write(c, three);
+  const std::vector<std::string> plain = {"--uu", "uu", "--dd", "dd", "--ud", "ud", "--du", "du"};
+  const auto with = [&](std::vector<std::string> args) {
+    args.insert(args.end(), plain.begin(), plain.end());
+    return args;
+  };
+  // An empty name is refused, never taken for a missing option.
+  for (const auto& args : {with({"-o", "out.dat", "--entry", "", "--wavelength", "5"}),
+                           with({"-o", "", "--wavelength", "5"})}) {
+    const Outcome o = import(dir, args);
+    EXPECT_EQ(o.status, 2) << o.out;
+    EXPECT_NE(o.err.find("needs the name of the"), std::string::npos) << o.err;
+  }
+  EXPECT_FALSE(dir.exists("out.dat"));
+  // A wavelength the program would stop on is refused here as well.
+  const Outcome o = import(dir, with({"-o", "out.dat", "--wavelength", "1e-320"}));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("--wavelength: the program refuses the wavelength 1e-320 A"),
+            std::string::npos)
+      << o.err;
+  EXPECT_FALSE(dir.exists("out.dat"));
+}
+
 // Refusals: each names the file (and line), exits 1, and leaves an existing
 // output file as it was and no other file behind.
 TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
@@ -315,7 +374,7 @@ TEST(ImportRefusals, NameTheFileAndLeaveTheOutputUntouched) {
        {{"s.refl",
          "# \"polarization\": \"++\"\n# \"columns\": [\"theta\", \"R\", \"dR\"]\n" + three}},
        {"s.refl"},
-       {"s.refl, line 2: the columns begin with \"theta\"; expected Qz"}},
+       {"s.refl, line 2: column 1 is named \"theta\", which is not a column this reader knows"}},
       {"channel left with no point",
        {{"s.reflA", ncnr_text(three, "")},
         {"s.reflB", ncnr_text(zero_errors, "")},

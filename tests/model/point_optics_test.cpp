@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "model/angle_groups.hpp"
 #include "model_setup.hpp"
 
 namespace tessaline::test {
@@ -153,6 +154,63 @@ TEST(PointValues, EveryPointAsFunctWhateverAnglesItShares) {
   }
   t.POINTS(4 * 7) = 5.0;
   EXPECT_THROW(point_values(t, t.PARAM), RunStop);
+}
+
+// Angles one ulp apart are different angles: no grouping key coarser than the
+// double's bits may join them (a key in single precision would), and each point
+// gets FUNCT's value at its own angle.
+TEST(PointValues, AnglesOneUlpApartAreNotShared) {
+  ModelSetup m(general_stack(2));
+  set_instrument(m, 5);
+  Tables& t = m.t();
+  const double a = 0.0123456789, b = std::nextafter(a, 1.0), c = std::nextafter(b, 1.0);
+  const double points[][2] = {{a, 1}, {b, 2}, {c, 3}, {a, 4}};
+  t.npoint = 4;
+  for (int p = 1; p <= 4; ++p) {
+    t.POINTS(4 * p - 1) = points[p - 1][0];
+    t.POINTS(4 * p) = points[p - 1][1];
+  }
+  AngleGroups groups;
+  groups.build(t);
+  EXPECT_EQ(groups.previous(2), 0);
+  EXPECT_EQ(groups.previous(3), 0);
+  EXPECT_EQ(groups.next(2), 0);
+  EXPECT_EQ(groups.next(1), 4);  // the same angle in UU and DU
+  const std::vector<double> f = point_values(t, t.PARAM);
+  for (int p = 1; p <= 4; ++p) {
+    EXPECT_TRUE(same_bits(f[static_cast<std::size_t>(p - 1)],
+                          m.funct(points[p - 1][0], points[p - 1][1])))
+        << p;
+  }
+}
+
+// A kernel point that lands exactly on the zero angle sees no reflection and is
+// left out, as FUNCT leaves it out; its optics (a vacuum wave number of 0) would
+// not be finite.  Dyadic angles make the difference exactly 0.
+TEST(PointOptics, AKernelPointExactlyAtTheZeroAngleIsLeftOut) {
+  ModelSetup m(general_stack(3));
+  Tables& t = m.t();
+  m.set_instrument(1.0, 0.0, 0.0);
+  t.zero_correction = 0.0;
+  t.j0 = 3;
+  const double d = 0x1p-10;
+  t.coll_offset(1) = -d, t.coll_offset(2) = 0, t.coll_offset(3) = d;
+  t.coll_weight(1) = 0.25, t.coll_weight(2) = 0.5, t.coll_weight(3) = 0.25;
+  PointOptics po;
+  po.prepare(t);
+  double f[4];
+  po.evaluate(t, t.PARAM, d, f);  // the third kernel point at exactly 0
+  for (int code = 1; code <= 4; ++code) {
+    EXPECT_TRUE(std::isfinite(f[code - 1])) << code;
+    EXPECT_TRUE(same_bits(f[code - 1], m.funct(d, code))) << code;
+  }
+  for (int i = 1; i <= t.NPAR; ++i) {
+    const double a0 = t.PARAM(i);
+    t.PARAM(i) = a0 == 0.0 ? 1e-3 : a0 * (1.0 + 1e-4);
+    po.displaced(t, t.PARAM, i, f);
+    for (int code = 1; code <= 4; ++code) ASSERT_TRUE(std::isfinite(f[code - 1])) << i;
+    t.PARAM(i) = a0;
+  }
 }
 
 // With resolutions of their own, points share an evaluation only when angle

@@ -52,6 +52,44 @@ TEST(DepthProfile, WithoutRoughnessTheInterfacesAreSteps) {
   EXPECT_EQ(p.points.back().depth, 238.0);
 }
 
+TEST(DepthProfile, EachInterfaceHasTheRoughnessOfTheMediumBelowIt) {
+  // Layers of 40 A (4, roughness 2) and 40 A (8, roughness 5) on a substrate
+  // (2, roughness 3).  One sigma below each interface its own error function
+  // stands at Phi(1); the other interfaces are more than ten of their widths
+  // away and contribute their full step or nothing, to 1e-15.
+  const double phi1 = 0.841344746068543;
+  const DepthProfile p = depth_profile({{40, 4.0, 0, 2.0}, {40, 8.0, 0, 5.0}, {0, 2.0, 0, 3.0}});
+  ASSERT_EQ(p.interfaces.size(), 3u);
+  EXPECT_NEAR(at(p, 2.0).nuclear, 4 * phi1, 1e-12);  // vacuum/4, sigma 2
+  EXPECT_NEAR(at(p, -2.0).nuclear, 4 * (1 - phi1), 1e-12);
+  EXPECT_NEAR(at(p, 45.0).nuclear, 4 + 4 * phi1, 1e-12);  // 4/8, sigma 5
+  EXPECT_NEAR(at(p, 35.0).nuclear, 4 + 4 * (1 - phi1), 1e-12);
+  EXPECT_NEAR(at(p, 83.0).nuclear, 8 - 6 * phi1, 1e-12);  // 8/2, sigma 3
+  EXPECT_NEAR(at(p, 77.0).nuclear, 8 - 6 * (1 - phi1), 1e-12);
+}
+
+TEST(DepthProfile, TheGridReachesFourWidthsBeyondBothOuterInterfaces) {
+  // The widest roughness (10 A) belongs to an inner interface; the grid
+  // still reaches 40 A beyond the surface and beyond the last interface, where
+  // the profile has reached the vacuum and the substrate.
+  const DepthProfile p =
+      depth_profile({{30, 5.0, 1.0, 1.0}, {25, 7.0, 0, 10.0}, {15, 3.0, 0, 2.0}, {0, 2.0, 0, 1.0}});
+  EXPECT_EQ(p.interfaces.back(), 70.0);
+  EXPECT_EQ(p.points.front().depth, -40.0);
+  EXPECT_EQ(p.points.back().depth, 110.0);
+  EXPECT_EQ(p.points.size(), 301u);
+  // The 10 A interface lies 7 of its widths from the first point:
+  // 2 Phi(-7) = 2.6e-12 of its step is still there.
+  EXPECT_NEAR(p.points.front().nuclear, 0.0, 1e-11);
+  EXPECT_NEAR(p.points.front().magnetic, 0.0, 1e-11);
+  EXPECT_NEAR(p.points.back().nuclear, 2.0, 1e-11);
+  EXPECT_NEAR(p.points.back().magnetic, 0.0, 1e-11);
+  // Without roughness the margin is 20 A on both sides.
+  const DepthProfile sharp = depth_profile({{30, 5.0, 0, 0}, {0, 2.0, 0, 0}});
+  EXPECT_EQ(sharp.points.front().depth, -20.0);
+  EXPECT_EQ(sharp.points.back().depth, 50.0);
+}
+
 TEST(DepthProfile, MagneticDensityIsNpTimesCosDeltaGamma) {
   // Layer 1: N_p 3 with <cos(delta_gamma)> 0; layer 2: N_p 4 with 0.5;
   // substrate non-magnetic.  Densities carried in 1e-6 A^-2 (SCALE 1e6).

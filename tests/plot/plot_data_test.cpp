@@ -112,7 +112,7 @@ TEST(PlotAsymmetry, AnglesMatchWithinOnePartInAMillionMillion) {
 TEST(PlotAsymmetry, DataPairedByIndexWhenAnglesAgree) {
   const std::vector<DataPoint> uu = {{3, 0.3, 0.001}, {0.5, 0.1, 0.002}, {1, 0.1, 0.003}};
   const std::vector<DataPoint> dd = {{1, 0.2, 0.001}, {0.5, 0.1, 0.002}, {-1, 0.1, 0.003}};
-  const auto a = data_asymmetry(uu, dd, {true, false, false});
+  const auto a = data_asymmetry(uu, dd, {true, false, false}, {false, false, false});
   // The third pair sums to zero and is left out.
   ASSERT_EQ(a.size(), 2u);
   EXPECT_DOUBLE_EQ(a[0].A, 0.5);
@@ -128,7 +128,7 @@ TEST(PlotAsymmetry, DataInterpolatesDDToTheUUAngles) {
   // at 1 mrad DD = 1.5 +/- 0.2, at 2 mrad DD = 2.5 +/- 0.4; 3 mrad lies beyond.
   const std::vector<DataPoint> uu = {{4.5, 0.2, 1e-3}, {2.5, 0.1, 2e-3}, {1, 0.1, 3e-3}};
   const std::vector<DataPoint> dd = {{1, 0.1, 0.5e-3}, {2, 0.3, 1.5e-3}, {3, 0.5, 2.5e-3}};
-  const auto a = data_asymmetry(uu, dd, {false, false, true});
+  const auto a = data_asymmetry(uu, dd, {false, false, false}, {false, false, true});
   ASSERT_EQ(a.size(), 2u);
   // (4.5 - 1.5)/6 = 0.5, sA = 2 sqrt(1.5^2 0.2^2 + 4.5^2 0.2^2)/36 = 0.4 sqrt(22.5)/36.
   EXPECT_NEAR(a[0].A, 0.5, 1e-15);
@@ -197,7 +197,7 @@ TEST(PlotResiduals, ZeroForTheModelsOwnDataAndTwoForAPointMovedByTwoErrors) {
       p.R = FUNCT(*t, *work, X);
     }
   }
-  const std::vector<bool> excluded = excluded_mask(t->nn, 2, 1);
+  const ChannelMasks excluded = excluded_masks(d, 2, 1);
 
   ChannelResiduals r = residuals(*t, d, excluded);
   for (int c = 0; c < kChannels; ++c) {
@@ -215,6 +215,51 @@ TEST(PlotResiduals, ZeroForTheModelsOwnDataAndTwoForAPointMovedByTwoErrors) {
   r = residuals(*t, d, excluded);
   EXPECT_NEAR(r[2][16].r, 2.0, 1e-9);
   EXPECT_EQ(r[2][15].r, 0.0);
+}
+
+// A point list: channels of their own lengths (one empty), each with its own
+// mask, and every point's own resolution in its residual.  The data are the
+// model smeared with each point's resolution, so the residuals are zero; the
+// same points with the entry's one kernel are not.
+TEST(PlotResiduals, APointListWithResolutionsOfItsOwn) {
+  auto t = make_tables();
+  t->pi = kPi;
+  textio::OutStream quiet;
+  read_entry_file(*t, std::string(TESSALINE_EXAMPLES_DIR) + "/film_true.ent", quiet);
+  build_collimation(*t);
+  t->nvalues = 5;
+  MeasuredData d;
+  d.point_list = d.has_resolution = true;
+  const int counts[4] = {12, 7, 0, 5};
+  auto work = std::make_unique<ModelWork>();
+  PointX X;
+  for (int c = 0; c < kChannels; ++c) {
+    for (int i = 0; i < counts[c]; ++i) {
+      X(1) = 0.003 + 0.002 * i + 0.0001 * c;
+      X(2) = c + 1;
+      X(3) = 0.03 * X(1);
+      d.channel[static_cast<std::size_t>(c)].push_back(
+          {FUNCT(*t, *work, X), 0.01 * FUNCT(*t, *work, X), X(1), X(3)});
+    }
+  }
+  const ChannelMasks masks = excluded_masks(d, 1, 2);
+  EXPECT_EQ(masks[0].size(), 12u);
+  EXPECT_EQ(masks[2].size(), 0u);
+  EXPECT_EQ(masks[3], (std::vector<bool>{true, false, false, true, true}));
+  t->nvalues = 4;  // the model tables of the picture hold no points
+  ChannelResiduals r = residuals(*t, d, masks);
+  for (int c = 0; c < kChannels; ++c) {
+    ASSERT_EQ(r[static_cast<std::size_t>(c)].size(), static_cast<std::size_t>(counts[c]));
+    for (const Residual& x : r[static_cast<std::size_t>(c)]) EXPECT_EQ(x.r, 0.0) << c;
+  }
+  EXPECT_TRUE(r[1][0].excluded);
+  EXPECT_FALSE(r[1][4].excluded);
+  EXPECT_TRUE(r[1][5].excluded);
+  d.has_resolution = false;
+  r = residuals(*t, d, masks);
+  EXPECT_GT(std::fabs(r[0][6].r), 1e-3);
+  // Dropping as many points as the shortest channel holds is refused.
+  EXPECT_THROW(excluded_masks(d, 3, 2), PlotError);
 }
 
 }  // namespace

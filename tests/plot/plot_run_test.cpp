@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/driver/scratch.hpp"
+#include "tests/e2e/run_program.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,12 +32,6 @@ std::string read_all(const fs::path& p) {
 }
 
 void write(const fs::path& p, const std::string& text) { std::ofstream(p) << text; }
-
-std::string sh_quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 bool gnuplot_available() {
   const char* path = std::getenv("PATH");
@@ -56,16 +53,10 @@ struct Result {
 class PlotRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "plot_run_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(templ.data()), nullptr);
-    dir_ = templ;
+    dir_ = scratch_.path();
     tmp_ = dir_ / "tmp";
     fs::create_directory(tmp_);
     write_case(nn_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   // nn points per channel: a falling reflectivity with a magnetic split.
@@ -141,17 +132,21 @@ class PlotRun : public ::testing::Test {
     return s;
   }
 
+  // The tool with blank-separated `args` and `env` ("NAME=value ..."), in the
+  // fit directory, TMPDIR pointed at its own folder; with a deadline.
   Result run(const std::string& args, const std::string& env = "") {
-    const std::string cmd =
-        "cd " + sh_quote(dir_.string()) + " && TMPDIR=" + sh_quote(tmp_.string()) + " " + env +
-        " " + sh_quote(kExe) + " " + args + " > " + sh_quote((dir_ / "stdout.txt").string()) +
-        " 2> " + sh_quote((dir_ / "stderr.txt").string());
-    const int rc = std::system(cmd.c_str());
-    Result r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = read_all(dir_ / "stdout.txt");
-    r.err = read_all(dir_ / "stderr.txt");
-    return r;
+    std::vector<std::string> argv;
+    std::istringstream a(args);
+    for (std::string w; a >> w;) argv.push_back(w);
+    return run_args(argv, env);
+  }
+  Result run_args(const std::vector<std::string>& args, const std::string& env = "") {
+    std::vector<std::string> vars{"TMPDIR=" + tmp_.string()};
+    std::istringstream e(env);
+    for (std::string w; e >> w;) vars.push_back(w);
+    const tessaline::testing::Outcome o =
+        tessaline::testing::run_in(scratch_, kExe, args, "", vars);
+    return {o.status, o.out, o.err};
   }
 
   // No hidden temporary picture beside the output, nothing left in TMPDIR.
@@ -176,6 +171,7 @@ class PlotRun : public ::testing::Test {
     return {be32(16), be32(20)};
   }
 
+  tessaline::testing::ScratchDir scratch_;
   fs::path dir_;
   fs::path tmp_;
   int nn_ = 20;
@@ -262,8 +258,6 @@ TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
        "data file \"pts.dat\" holds 6 points, which do not make four channels"},
       {"results file without a block", "pts.dat", "VreloBag.dat", results(false, true),
        "results file \"VreloBag.dat\" holds no complete iteration block"},
-      {"missing results file", "pts.dat", "VreloBag.dat", "",
-       "results file \"VreloBag.dat\" cannot be opened"},
       {"short entry file", "pts.dat --entry pts.ent", "pts.ent", "1\n\n2\n",
        "entry file \"pts.ent\" ends early after line 3"},
       {"results of another model", "pts.dat --entry pts.ent", "VreloBag.dat",
@@ -293,6 +287,80 @@ TEST_F(PlotRun, BadInputsFailWithoutAPicture) {
   }
 }
 
+// Before a fit (no results file in the directory) the picture shows the data
+// with the start values of the entry file, or the data alone.
+TEST_F(PlotRun, WithoutAResultsFileTheDataAloneOrWithTheStartValues) {
+  SKIP_WITHOUT_GNUPLOT();
+  fs::remove(dir_ / "VreloBag.dat");
+  for (const char* c : {"UU", "DD", "UD", "DU"})
+    fs::remove(dir_ / (std::string("VreloFunct") + c + ".dat"));
+  Result r = run("pts.dat --entry pts.ent --out start.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("start values of pts.ent; no results file VreloBag.dat"), std::string::npos)
+      << r.out;
+  std::string svg = read_all(dir_ / "start.svg");
+  EXPECT_NE(svg.find("start values of pts.ent, before a fit"), std::string::npos);
+  EXPECT_NE(svg.find("<text>start model</text>"), std::string::npos);  // the curves' legend
+  r = run("pts.dat --out alone.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  svg = read_all(dir_ / "alone.svg");
+  EXPECT_NE(svg.find("measured points, no fit"), std::string::npos);
+  EXPECT_EQ(svg.find("start model"), std::string::npos);
+  expect_no_leftovers();
+}
+
+// A point list with two channels of different lengths and a resolution for
+// every point, before a fit: the two channels drawn, the empty ones with their
+// start-model curves only, points dropped per channel.
+TEST_F(PlotRun, APointListWithEmptyChannels) {
+  SKIP_WITHOUT_GNUPLOT();
+  fs::remove(dir_ / "VreloBag.dat");
+  for (const char* c : {"UU", "DD", "UD", "DU"})
+    fs::remove(dir_ / (std::string("VreloFunct") + c + ".dat"));
+  // The entry's kernel gets a shape: 5 points, sigma 0.1 mrad.
+  std::string entry = read_all(dir_ / "pts.ent");
+  entry.replace(entry.find("1\n0.1\n0.0\n"), 12, "5\n0.05\n0.1\n");
+  write(dir_ / "list.ent", entry);
+  std::ostringstream list;
+  list << "# tessaline points\n";
+  for (int i = 1; i <= 9; ++i) list << "UU " << 1.0 / i << " 0.01 " << 0.002 * i << " 1e-4\n";
+  for (int i = 1; i <= 5; ++i) list << "DD " << 0.5 / i << " 0.01 " << 0.003 * i << " 2e-4\n";
+  write(dir_ / "list.dat", list.str());
+  Result r = run("list.dat --entry list.ent --exclude 1 1 --out list.svg");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string svg = read_all(dir_ / "list.svg");
+  EXPECT_NE(svg.find("<text>start model</text>"), std::string::npos);
+  // Dropping as many as the shorter channel holds is refused.
+  r = run("list.dat --entry list.ent --exclude 3 2 --out bad.svg");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("leaves a channel without a point"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "bad.svg"));
+  expect_no_leftovers();
+}
+
+// File names reach the picture's titles; a line end in one must not end the
+// string in the script and run what follows, and gnuplot's own warnings (the
+// degree sign in the C locale) must not show.
+TEST_F(PlotRun, NamesWithLineEndsRunNothingAndTheCLocaleGivesNoWarning) {
+  SKIP_WITHOUT_GNUPLOT();
+  fs::remove(dir_ / "VreloBag.dat");
+  const std::string hostile = "p\n!touch pwned1\nsystem('touch pwned2')\n`touch pwned3`";
+  fs::rename(dir_ / "pts.dat", dir_ / (hostile + ".dat"));
+  fs::rename(dir_ / "pts.ent", dir_ / (hostile + ".ent"));
+  const Result r =
+      run_args({hostile + ".dat", "--entry", hostile + ".ent", "--out", hostile + ".svg"},
+               "LC_ALL=C LANG=C");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const char* p : {"pwned1", "pwned2", "pwned3"}) {
+    EXPECT_FALSE(fs::exists(dir_ / p)) << p;
+    EXPECT_FALSE(fs::exists(tmp_ / p)) << p;
+  }
+  const std::string svg = read_all(dir_ / (hostile + ".svg"));
+  EXPECT_NE(svg.find("p\\x0A!touch pwned1"), std::string::npos);
+  expect_no_leftovers();
+}
+
 TEST_F(PlotRun, BadCommandLineShowsUsage) {
   Result r = run("pts.dat --status 5");
   EXPECT_EQ(r.status, 2);
@@ -317,7 +385,7 @@ TEST_F(PlotRun, FailedGnuplotLeavesTheOldPictureAlone) {
         "exit 3\n");
   fs::permissions(fake, fs::perms::owner_all);
   write(dir_ / "fit.png", "old picture");
-  Result r = run("pts.dat", "TESSALINE_GNUPLOT=" + sh_quote(fake.string()));
+  Result r = run("pts.dat", "TESSALINE_GNUPLOT=" + fake.string());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("failed with exit status 3"), std::string::npos) << r.err;
   EXPECT_EQ(read_all(dir_ / "fit.png"), "old picture");

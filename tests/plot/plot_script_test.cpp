@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -91,29 +92,35 @@ TEST(PlotTitle, IterationChiSquareAndEndStatus) {
   fit.last.chi_sq_text = ".1234E+01";
   fit.last.chi_sq = 1.234;
   fit.closed = true;
-  EXPECT_EQ(plot_title("pts.dat", fit, std::nullopt),
+  EXPECT_EQ(plot_title("pts.dat", &fit, std::nullopt),
             std::vector<std::string>{"pts.dat  -  iteration 12, hi_sq.norm = 1.234"});
   // Converged: nothing added.
-  EXPECT_EQ(plot_title("pts.dat", fit, 1).size(), 1u);
-  auto t = plot_title("pts.dat", fit, -2);
+  EXPECT_EQ(plot_title("pts.dat", &fit, 1).size(), 1u);
+  auto t = plot_title("pts.dat", &fit, -2);
   ASSERT_EQ(t.size(), 2u);
   EXPECT_EQ(t[1], "INFINIT ERROR ESTIMATIONS CAN NOT BE SKIPPED");
-  EXPECT_EQ(plot_title("p", fit, -1)[1], "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD");
+  EXPECT_EQ(plot_title("p", &fit, -1)[1], "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD");
 
   // At iteration 200 the title notes the limit, once.
   fit.last.iteration = 200;
   fit.last.chi_sq.reset();
   fit.last.chi_sq_text = "*********";
-  t = plot_title("pts.dat", fit, std::nullopt);
+  t = plot_title("pts.dat", &fit, std::nullopt);
   EXPECT_EQ(t[0], "pts.dat  -  iteration 200, hi_sq.norm = *********  (iteration limit)");
-  t = plot_title("pts.dat", fit, -3);
+  t = plot_title("pts.dat", &fit, -3);
   ASSERT_EQ(t.size(), 2u);
   EXPECT_EQ(t[0].find("(iteration limit)"), std::string::npos);
   EXPECT_EQ(t[1], "ITERATION LIMIT IS EXEDED");
 
   fit.closed = false;
-  t = plot_title("pts.dat", fit, std::nullopt);
+  t = plot_title("pts.dat", &fit, std::nullopt);
   EXPECT_NE(t.back().find("no closing line"), std::string::npos);
+
+  // Before a fit: what is drawn instead, and no end status.
+  EXPECT_EQ(plot_title("pts.dat", nullptr, -2, "pts.ent"),
+            std::vector<std::string>{"pts.dat  -  start values of pts.ent, before a fit"});
+  EXPECT_EQ(plot_title("pts.dat", nullptr, std::nullopt),
+            std::vector<std::string>{"pts.dat  -  measured points, no fit"});
 }
 
 // ---------------------------------------------------------------------------
@@ -158,17 +165,18 @@ PlotInput small_input() {
     }
   }
   in.curves[3][10].y = 0.0;  // a model value the log axis cannot show
-  in.fit.last.iteration = 4;
-  in.fit.last.chi_sq_text = ".1000E+01";
-  in.fit.last.chi_sq = 1.0;
-  in.fit.closed = true;
+  in.fit.emplace();
+  in.fit->last.iteration = 4;
+  in.fit->last.chi_sq_text = ".1000E+01";
+  in.fit->last.chi_sq = 1.0;
+  in.fit->closed = true;
   in.first = 1;
   in.last = 1;
   return in;
 }
 
 TEST(PlotPanels, ExcludedPointsGoToTheirOwnFile) {
-  const PlotJob job = build_plot(small_input(), "/w", "/o/.fit.png.x", Format::png, 900, 1000);
+  const PlotJob job = build_plot(small_input(), "picture.png", Format::png, 900, 1000);
   // First 1 and last 1 of 5 points excluded: points 1 and 5 grey, 2..4 kept.
   const auto kept = rows_of(find_file(job, "UU_data.dat"));
   const auto grey = rows_of(find_file(job, "UU_excluded.dat"));
@@ -191,16 +199,17 @@ TEST(PlotPanels, ExcludedPointsGoToTheirOwnFile) {
   // Nothing is excluded: no file of excluded points at all.
   PlotInput all = small_input();
   all.first = all.last = 0;
-  EXPECT_EQ(find_file(build_plot(all, "/w", "/o/p", Format::png, 900, 1000), "UU_excluded.dat"),
+  EXPECT_EQ(find_file(build_plot(all, "picture.png", Format::png, 900, 1000), "UU_excluded.dat"),
             nullptr);
 }
 
 TEST(PlotPanels, NonPositiveValuesAndLongBarsOnTheLogAxis) {
-  const PlotJob job = build_plot(small_input(), "/w", "/o/p", Format::png, 900, 1000);
+  const PlotJob job = build_plot(small_input(), "picture.png", Format::png, 900, 1000);
   // UD: values 1, 0.25, -2e-3 +/- 5e-3, 1e-2 +/- 3e-2, 0.04 and model 0.5.  The
   // smallest positive value is the negative point's upper bar end
-  // -2e-3 + 5e-3 = 3e-3, so the axis spans 1e-3 .. 10 (1 + 0.01 > 1); the
-  // negative point sits at 1e-3 with its bar up to 3e-3.
+  // -2e-3 + 5e-3 = 3e-3, so the axis spans 1e-3 .. 1 (the model's 0.5 is the
+  // largest value in the fit); the negative point sits at 1e-3 with its bar up
+  // to 3e-3.
   const auto zero = rows_of(find_file(job, "UD_nonpositive.dat"));
   ASSERT_EQ(zero.size(), 1u);
   EXPECT_DOUBLE_EQ(zero[0][0], 3.0);
@@ -213,7 +222,8 @@ TEST(PlotPanels, NonPositiveValuesAndLongBarsOnTheLogAxis) {
   EXPECT_DOUBLE_EQ(kept[1][1], 1e-2);
   EXPECT_DOUBLE_EQ(kept[1][2], 1e-3);  // 1e-2 - 3e-2 < 0: cut at the axis
   EXPECT_DOUBLE_EQ(kept[1][3], 4e-2);
-  EXPECT_NE(job.script.find("set yrange [0.001:10]"), std::string::npos);
+  // Point 1 (1 +/- 0.01) is excluded and does not lift the axis to 10.
+  EXPECT_NE(job.script.find("set yrange [0.001:1]"), std::string::npos);
   // A zero model value breaks the DU curve instead of being drawn.
   const auto fit = rows_of(find_file(job, "DU_fit.dat"));
   ASSERT_EQ(fit.size(), 200u);
@@ -223,10 +233,11 @@ TEST(PlotPanels, NonPositiveValuesAndLongBarsOnTheLogAxis) {
 
 TEST(PlotPanels, QAxisTicksStandAtTheirAngles) {
   PlotInput in = small_input();
-  const PlotJob plain = build_plot(in, "/w", "/o/p", Format::png, 900, 1000);
+  in.first = in.last = 0;  // every point in the fit, up to 5 mrad
+  const PlotJob plain = build_plot(in, "picture.png", Format::png, 900, 1000);
   EXPECT_EQ(plain.script.find("x2tics ("), std::string::npos);
   in.wavelength = 4.0;
-  const PlotJob job = build_plot(in, "/w", "/o/p", Format::png, 900, 1000);
+  const PlotJob job = build_plot(in, "picture.png", Format::png, 900, 1000);
   // Axis to 1.03 * 5 mrad; Q(5.15 mrad) = pi * sin(0.00515) = 0.01618: raw
   // step 0.0027, round step 0.005, ticks 0 .. 0.015.  Q = 0.01 at
   // asin(0.01 * 4 / (4 pi)) = asin(1/(100 pi)) = 3.183104 mrad.
@@ -240,26 +251,128 @@ TEST(PlotPanels, ScriptNamesFilesTerminalAndTitle) {
   PlotInput in = small_input();
   in.data_name = "it's \"mine\".dat";
   in.status = -1;
-  const PlotJob job = build_plot(in, "/tmp/w d", "/o/.fit.png.X", Format::png, 900, 1000);
-  EXPECT_NE(job.script.find("set output '/o/.fit.png.X'"), std::string::npos);
-  EXPECT_NE(job.script.find("'/tmp/w d/UU_data.dat' using 1:2:3:4"), std::string::npos);
+  const PlotJob job = build_plot(in, "picture.png", Format::png, 900, 1000);
+  // gnuplot runs in its work directory: every file is named relative to it.
+  EXPECT_NE(job.script.find("set output 'picture.png'\n"), std::string::npos);
+  EXPECT_NE(job.script.find("plot 'UU_excluded.dat' using 1:2:3:4"), std::string::npos);
+  EXPECT_EQ(job.script.find("'/"), std::string::npos) << "a path in the script";
   EXPECT_NE(job.script.find("pngcairo size 900,1000"), std::string::npos);
   EXPECT_NE(job.script.find("set terminal png size 900,1000"), std::string::npos);
-  EXPECT_NE(job.script.find("\"it's \\\"mine\\\".dat  -  iteration 4, hi_sq.norm = 1\\n"
-                            "CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD\""),
+  // Title lines in single quotes, joined by a line end.
+  EXPECT_NE(job.script.find("title 'it''s \"mine\".dat  -  iteration 4, hi_sq.norm = 1'.\"\\n\"."
+                            "'CHI-SQ. WANTS NOT DECREASE, MAY BE DERIVATIVES ARE BAD'"),
             std::string::npos)
       << job.script;
   // Files that stay empty are neither written nor plotted.
   EXPECT_EQ(find_file(job, "UU_nonpositive.dat"), nullptr);
   EXPECT_EQ(job.script.find("UU_nonpositive.dat"), std::string::npos);
   EXPECT_NE(job.script.find("UD_nonpositive.dat"), std::string::npos);
-  EXPECT_EQ(gnuplot_quote("a'b"), "'a''b'");
-  const PlotJob pdf = build_plot(in, "/w", "/o/p", Format::pdf, 900, 1000);
+  const PlotJob pdf = build_plot(in, "picture.pdf", Format::pdf, 900, 1000);
   EXPECT_NE(pdf.script.find("pdfcairo size 9in,10in"), std::string::npos) << pdf.script;
   // More exclusions than points are refused before anything is drawn.
   in.first = 3;
   in.last = 2;
-  EXPECT_THROW(build_plot(in, "/w", "/o/p", Format::png, 900, 1000), PlotError);
+  EXPECT_THROW(build_plot(in, "picture.png", Format::png, 900, 1000), PlotError);
+}
+
+// In a single-quoted gnuplot string only the quote itself is special, and a
+// line end would end the string and begin a command of its own.
+TEST(PlotScript, NamesFromOutsideCannotBreakOutOfTheirStrings) {
+  EXPECT_EQ(gnuplot_quote("a'b"), "'a''b'");
+  EXPECT_EQ(gnuplot_quote("a\nb\r\t\x7f`c` @d"), "'a\\x0Ab\\x0D\\x09\\x7F`c` @d'");
+
+  const std::string hostile = "x\n!touch pwned\nsystem('touch pwned')\n'`touch pwned`";
+  PlotInput plain = small_input();
+  ChannelResiduals res;
+  plain.residuals = res;
+  plain.profile = depth_profile({{10, 4.5, 1.0, 0}, {0, 2.0, 0, 0}});
+  plain.profile_source = "pts.ent";
+  PlotInput bad = plain;
+  bad.data_name = hostile;
+  bad.profile_source = hostile;
+  bad.fit.reset();
+  bad.start_model = hostile;
+  plain.fit.reset();
+  plain.start_model = "pts.ent";
+  const std::string good_script = build_plot(plain, "picture.png", Format::svg, 900, 1000).script;
+  const std::string bad_script = build_plot(bad, "picture.png", Format::svg, 900, 1000).script;
+  // The same commands, line for line: nothing of the names became a command.
+  EXPECT_EQ(std::count(bad_script.begin(), bad_script.end(), '\n'),
+            std::count(good_script.begin(), good_script.end(), '\n'));
+  for (const char c : bad_script) {
+    EXPECT_FALSE((static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7f);
+  }
+  EXPECT_NE(bad_script.find("'x\\x0A!touch pwned\\x0Asystem(''touch pwned'')\\x0A''`touch pwned`"),
+            std::string::npos)
+      << bad_script;
+}
+
+// The ranges of every panel come from the points of the fit: a direct-beam
+// point, excluded, may lie far above the rest, its residual at -60 and its
+// asymmetry near 1, and none of that may widen an axis.
+TEST(PlotPanels, RangesComeFromThePointsOfTheFitOnly) {
+  PlotInput in = small_input();  // points 1 and 5 of every channel excluded
+  in.data.channel[0][0] = {1e3, 10, 1e-3};
+  ChannelResiduals res;
+  for (int i = 1; i <= 5; ++i) {
+    res[0].push_back({i * 1e-3, i == 1 ? -60.0 : 0.5 * i, i == 1 || i == 5});
+  }
+  in.residuals = res;
+  const PlotJob job = build_plot(in, "picture.png", Format::png, 900, 1000);
+  const auto block = [&](const std::string& from, const std::string& to) {
+    const auto a = job.script.find(from);
+    return job.script.substr(a, job.script.find(to, a) - a);
+  };
+  const auto range = [](const std::string& text, const std::string& axis) {
+    const auto a = text.find("set " + axis + " [");
+    EXPECT_NE(a, std::string::npos) << axis;
+    const std::string r = text.substr(a + axis.size() + 6);
+    return std::make_pair(std::stod(r), std::stod(r.substr(r.find(':') + 1)));
+  };
+  const std::string uu = block("# channel UU", "# channel DD");
+  // UU in the fit: 1/4 +/- 0.01, 1/9, 1/16, 1/25 and the model 0.5: decades 0.01 .. 1.
+  EXPECT_EQ(range(uu, "yrange"), std::make_pair(0.01, 1.0));
+  // Its residuals in the fit: 1, 1.5, 2: the least range, +/-4.
+  EXPECT_EQ(range(uu.substr(uu.find("unset title")), "yrange"), std::make_pair(-4.0, 4.0));
+  EXPECT_NE(uu.find("(R - fit) / error"), std::string::npos);
+  // The angle axis ends 3 % beyond the last angle in the fit, 4 mrad.
+  const auto x = range(job.script, "xrange");
+  EXPECT_EQ(x.first, 0.0);
+  EXPECT_NEAR(x.second, 1.03 * 4, 1e-12);
+  // Asymmetry in the fit: 0 with bars up to sqrt(2) 0.01 / (2/16) at R = 1/16,
+  // the model 0; the axis adds 5 % of the span on either side.
+  const auto a = range(block("# spin asymmetry", "plot "), "yrange");
+  const double bar = std::sqrt(2.0) * 0.01 * 8;
+  EXPECT_NEAR(a.first, -1.1 * bar, 1e-12);
+  EXPECT_NEAR(a.second, 1.1 * bar, 1e-12);
+}
+
+// Before a fit the model is the start values, and the picture says so; with
+// no model at all the measured points stand alone.
+TEST(PlotPanels, StartModelOrDataAlone) {
+  PlotInput in = small_input();
+  in.fit.reset();
+  in.start_model = "pts.ent";
+  ChannelResiduals res;
+  for (int c = 0; c < 4; ++c) res[static_cast<std::size_t>(c)].push_back({2e-3, 0.5, false});
+  in.residuals = res;
+  PlotJob job = build_plot(in, "picture.png", Format::png, 900, 1000);
+  EXPECT_NE(job.script.find("title 'pts.dat  -  start values of pts.ent, before a fit'"),
+            std::string::npos);
+  EXPECT_NE(job.script.find("title 'start model'"), std::string::npos);
+  EXPECT_NE(job.script.find("'(R - start model) / error'"), std::string::npos);
+  EXPECT_NE(find_file(job, "UU_fit.dat"), nullptr);
+
+  in.start_model.clear();
+  in.residuals.reset();
+  for (Curve& c : in.curves) c.clear();
+  job = build_plot(in, "picture.png", Format::png, 900, 1000);
+  EXPECT_NE(job.script.find("title 'pts.dat  -  measured points, no fit'"), std::string::npos);
+  EXPECT_EQ(find_file(job, "UU_fit.dat"), nullptr);
+  EXPECT_EQ(job.script.find("_fit.dat"), std::string::npos);
+  EXPECT_EQ(job.script.find("title 'fit'"), std::string::npos);
+  EXPECT_EQ(job.script.find("title 'start model'"), std::string::npos);
+  EXPECT_NE(find_file(job, "UU_data.dat"), nullptr);
 }
 
 TEST(PlotPanels, ResidualStripsAndDepthProfile) {
@@ -269,7 +382,7 @@ TEST(PlotPanels, ResidualStripsAndDepthProfile) {
   in.residuals = res;
   in.profile = depth_profile({{10, 4.5, 1.0, 0}, {0, 2.0, 0, 0}});
   in.profile_source = "VreloBag.dat, iteration 4";
-  const PlotJob job = build_plot(in, "/w", "/o/p", Format::png, 900, 1000);
+  const PlotJob job = build_plot(in, "picture.png", Format::png, 900, 1000);
   // DD: point 1 excluded and grey, the others kept, angles in mrad.
   const auto grey = rows_of(find_file(job, "DD_residuals_excluded.dat"));
   const auto kept = rows_of(find_file(job, "DD_residuals.dat"));

@@ -157,6 +157,67 @@ TEST_F(ResultsReaderTest, AStoppedRunUsesItsLastCompleteBlockAndToleratesWhatFol
             std::string::npos);
 }
 
+// The lines of the file with line `k` (0-based) removed, or written twice.
+std::string without_line(const std::vector<std::string>& lines, std::size_t k, bool twice) {
+  std::string s;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i != k || twice) s += lines[i] + "\n";
+    if (i == k && twice) s += lines[i] + "\n";
+  }
+  return s;
+}
+
+TEST_F(ResultsReaderTest, AMissingOrRepeatedParameterLineBreaksItsBlock) {
+  write_blocks(2, /*closed=*/true);
+  const std::vector<std::string> lines = testing::read_lines("VreloBag.dat");
+  // Parameter 2 of the last block (iteration 2), and the line number of that
+  // block's row of asterisks.
+  std::size_t stars = 0, second = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind(" *****", 0) == 0) stars = i;
+    if (lines[i].rfind("   2    Re{Nb}", 0) == 0) second = i;
+  }
+  ASSERT_GT(second, stars);
+  for (const bool twice : {false, true}) {
+    SCOPED_TRACE(twice ? "repeated" : "missing");
+    std::istringstream in(without_line(lines, second, twice));
+    const ResultsFile r = read_results(in, "VreloBag.dat");
+    // The block of iteration 1 is used, and the note says why.
+    EXPECT_EQ(r.last.iteration, 1);
+    EXPECT_EQ(r.last.parameters.size(), 23u);
+    const std::string note = unfinished_note(r, "VreloBag.dat");
+    EXPECT_NE(note.find("VreloBag.dat ends with its closing line, but a block before it is "
+                        "damaged; its last complete block (iteration 1"),
+              std::string::npos)
+        << note;
+    EXPECT_NE(note.find("the block that begins on line " + std::to_string(stars + 1) +
+                        " breaks off at line " + std::to_string(second + (twice ? 2 : 1)) +
+                        ": expected parameter " + std::to_string(twice ? 3 : 2)),
+              std::string::npos)
+        << note;
+  }
+}
+
+TEST_F(ResultsReaderTest, ABlockCutByTheEndOfTheFileIsReported) {
+  write_blocks(1, /*closed=*/false);
+  const std::vector<std::string> lines = testing::read_lines("VreloBag.dat");
+  std::size_t stars = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].rfind(" *****", 0) == 0) stars = i;
+  // The file ends after the fifth parameter line of the block of iteration 1.
+  std::string cut;
+  for (std::size_t i = 0; i < stars + 8; ++i) cut += lines[i] + "\n";
+  std::istringstream in(cut);
+  const ResultsFile r = read_results(in, "VreloBag.dat");
+  EXPECT_FALSE(r.closed);
+  EXPECT_EQ(r.last.iteration, 0);
+  EXPECT_EQ(r.broken_block, "the block that begins on line " + std::to_string(stars + 1) +
+                                " ends with the file after line " + std::to_string(stars + 8));
+  const std::string note = unfinished_note(r, "VreloBag.dat");
+  EXPECT_NE(note.find("has no closing line"), std::string::npos) << note;
+  EXPECT_NE(note.find(r.broken_block), std::string::npos) << note;
+}
+
 TEST(ResultsFields, MonitorNumberFields) {
   EXPECT_EQ(parse_e_field(".9778E+00"), 0.9778);
   EXPECT_EQ(parse_e_field("  -0.250000E+01"), -2.5);
@@ -164,6 +225,13 @@ TEST(ResultsFields, MonitorNumberFields) {
   EXPECT_FALSE(parse_e_field("*********").has_value());
   EXPECT_FALSE(parse_e_field("0.12E").has_value());
   EXPECT_FALSE(parse_e_field("fixed").has_value());
+  // Exponents: at most three digits after leading zeros, as the monitor writes
+  // them and as any double needs.
+  EXPECT_DOUBLE_EQ(*parse_e_field("0.5E-0005"), 0.5e-5);
+  EXPECT_DOUBLE_EQ(*parse_e_field("0.100000-307"), 1e-308);
+  EXPECT_FALSE(parse_e_field("0E2147483647").has_value());
+  EXPECT_FALSE(parse_e_field("0E99999999999").has_value());
+  EXPECT_FALSE(parse_e_field("0.1E1000").has_value());
 }
 
 // ------------------------------------------------------------ curve files

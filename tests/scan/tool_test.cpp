@@ -7,9 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/e2e/run_program.hpp"
@@ -25,31 +29,27 @@ using testing::ScratchDir;
 using tessaline::testing::Outcome;
 using tessaline::testing::run_in;
 
-std::string sh_quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-// tessaline-scan with `args`, and the variable `name` set to `value` when given.
+// tessaline-scan with `args`, and `env` ("NAME=value") in its environment.
 Outcome scan_tool(const ScratchDir& dir, const std::vector<std::string>& args,
-                  const std::string& name = "", const std::string& value = "") {
-  if (!name.empty()) setenv(name.c_str(), value.c_str(), 1);
-  const Outcome o = run_in(dir, TESSALINE_SCAN_EXE, args, "");
-  if (!name.empty()) unsetenv(name.c_str());
-  return o;
+                  const std::vector<std::string>& env = {}) {
+  return run_in(dir, TESSALINE_SCAN_EXE, args, "", env);
 }
 
-// tessaline-scan with `args`, sent `signal` after `after` seconds (and killed
-// 30 s later if it is still running).
-Outcome scan_until(const ScratchDir& dir, const std::vector<std::string>& args,
-                   const std::string& signal, double after) {
-  std::string cmd = "cd " + sh_quote(dir.path().string()) +
-                    " && timeout -k 30 --preserve-status -s " + signal + " " +
-                    std::to_string(after) + " " + sh_quote(TESSALINE_SCAN_EXE);
-  for (const std::string& a : args) cmd += " " + sh_quote(a);
-  cmd += " < /dev/null > stdout.txt 2> stderr.txt";
-  return tessaline::testing::run_command(dir, cmd);
+// tessaline-scan with `args`, sent `sig` after `seconds` (and killed at the
+// deadline if it is still running then).
+Outcome scan_until(const ScratchDir& dir, const std::vector<std::string>& args, int sig,
+                   double seconds) {
+  dir.write("answers.txt", "");
+  tessaline::testing::Child child(dir, TESSALINE_SCAN_EXE, args, "answers.txt", "stdout.txt",
+                                  "stderr.txt");
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  child.signal(sig);
+  const int rc = child.wait();
+  Outcome o;
+  o.status = rc == -1 ? 124 : WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  o.out = dir.read("stdout.txt");
+  o.err = dir.read("stderr.txt");
+  return o;
 }
 
 // The example's entry file and its 600 points in dir.
@@ -166,7 +166,7 @@ TEST(ScanTool, WithoutGnuplotTheScanEndsWithoutAPicture) {
   ScratchDir dir;
   copy_example(dir);
   const Outcome o = scan_tool(dir, {"film.ent", "film.dat", "--sigma", "0.1:0.2:3", "--out", "s"},
-                              "TESSALINE_GNUPLOT", "false");
+                              {"TESSALINE_GNUPLOT=false"});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.err.find("warning: no picture: false failed with exit status 1"), std::string::npos)
       << o.err;
@@ -175,7 +175,7 @@ TEST(ScanTool, WithoutGnuplotTheScanEndsWithoutAPicture) {
   EXPECT_FALSE(dir.exists("s/profile.png"));
   EXPECT_FALSE(dir.exists("s/profile.png.part"));
   const Outcome m = scan_tool(dir, {"film.ent", "film.dat", "--sigma", "0.1:0.2:3", "--out", "t"},
-                              "TESSALINE_GNUPLOT", "/nonexistent/gnuplot");
+                              {"TESSALINE_GNUPLOT=/nonexistent/gnuplot"});
   EXPECT_EQ(m.status, 0);
   EXPECT_NE(m.err.find("cannot run /nonexistent/gnuplot"), std::string::npos) << m.err;
 }
@@ -183,11 +183,12 @@ TEST(ScanTool, WithoutGnuplotTheScanEndsWithoutAPicture) {
 TEST(ScanTool, ASignalEndsTheRunWithTheTableSoFar) {
   ScratchDir dir;
   copy_example(dir);
-  for (const auto& [signal, status] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
+  for (const auto& [signal, sig, status] :
+       {std::tuple{"INT", SIGINT, 130}, std::tuple{"TERM", SIGTERM, 143}}) {
     const std::string out = std::string("stopped-") + signal;
     const Outcome o = scan_until(
         dir, {"film.ent", "film.dat", "--zero", "-0.5:0.5:3000", "--threads", "1", "--out", out},
-        signal, 2.0);
+        sig, 2.0);
     EXPECT_EQ(o.status, status) << o.err;
     const ScanTable t = read_table(dir.file(out + "/table.txt"));
     EXPECT_FALSE(t.complete());

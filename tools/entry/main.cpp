@@ -4,13 +4,15 @@
 //       NEW is OLD with every free value replaced by the value of the last
 //       complete block of the results file RESULTS, in the entry file's units,
 //       and every other byte of OLD kept.  NEW is written under a temporary name
-//       and renamed when complete.  Exit status: 0 written, 1 refused or an
-//       input that cannot be used, 2 bad command line.
+//       and renamed when complete; a NEW that is OLD or RESULTS is refused.
+//       Exit status: 0 written, 1 refused, an input that cannot be used or a
+//       standard output that fails, 2 bad command line.
 //
 //   tessaline-entry show ENTRY
 //       The parameters of ENTRY as the program reads them, then the checks the
 //       program makes before a fit.  Exit status as the program's for the same
-//       entry file: 0 ready, 1 a stop, 2 a file the text layer refuses.
+//       entry file: 0 ready, 1 a stop, 2 a file the text layer refuses or a
+//       standard output that fails.
 
 #include <cerrno>
 #include <cmath>
@@ -23,9 +25,11 @@
 #include <vector>
 
 #include "driver/driver.hpp"
+#include "driver/entry_checks.hpp"
 #include "driver/entry_update.hpp"
 #include "model/model.hpp"
 #include "report/readers.hpp"
+#include "textio/output_files.hpp"
 
 namespace {
 
@@ -53,6 +57,8 @@ int fail(const std::string& message) {
 int update(const std::string& old_name, const std::string& results_name,
            const std::string& new_name) {
   try {
+    textio::check_outputs({{old_name, "entry file"}, {results_name, "results file"}},
+                          {{new_name, "new entry file"}});
     const std::string old_text = read_entry_bytes(old_name);
     const ResultsFile results = read_results_file(results_name);
     const std::string note = unfinished_note(results, results_name);
@@ -64,7 +70,7 @@ int update(const std::string& old_name, const std::string& results_name,
         "of %s\n",
         new_name.c_str(), u.replaced, old_name.c_str(), results.last.iteration,
         results_name.c_str());
-    return 0;
+    return textio::finish_standard_output("tessaline-entry", 0, 1);
   } catch (const std::exception& e) {
     return fail(update_failure_message(e, old_name, results_name));
   }
@@ -106,60 +112,15 @@ void print_table(const Tables& t, const EntrySources& src, const std::string& na
   }
 }
 
-// The checks the program makes before a fit (the reader has passed the limits
-// and the magnetic pairs when this runs), and what the fit would do with
-// values it accepts: polarization beyond full, start values beyond their
-// bounds, more free parameters than points.  Returns the number of warnings.
+// The checks made before a fit (entry_checks), one line each; returns the
+// number of warnings.
 int print_checks(const Tables& t) {
   int warnings = 0;
-  const auto line = [](bool ok, const std::string& text) {
-    std::printf("  %-9s %s\n", ok ? "ok" : "WARNING", text.c_str());
-  };
   std::printf("\nChecks before a fit:\n");
-  line(true, "nn = " + std::to_string(t.nn) + " (1 to 1000), j0 = " + std::to_string(t.j0) +
-                 " (1 to 101), nlay = " + std::to_string(t.nlay) + " (0 to 500), wavelength > 0");
-  line(true, "N_p and <cos(delta_gamma)> never both free in a medium");
-
-  const int n = t.nlay;
-  const auto magnitude = [&](int first) {
-    double sum = 0;
-    for (int j = 0; j < 3; ++j) {
-      const double c = t.PARAM(first + j) / t.SCALE(first + j);
-      sum += c * c;
-    }
-    return std::sqrt(sum);
-  };
-  for (const auto& [first, what] :
-       {std::pair{6 * n + kPiX, "polarizer |Pi|"}, std::pair{6 * n + kPfX, "analyser |Pf|"}}) {
-    const double m = magnitude(first);
-    const bool ok = m <= 1;
-    warnings += ok ? 0 : 1;
-    line(ok, std::string(what) + " = " + num(m) +
-                 (ok ? " (at most 1)" : ", above 1: more than full polarization"));
+  for (const EntryCheck& c : entry_checks(t)) {
+    std::printf("  %-9s %s\n", c.ok ? "ok" : "WARNING", c.text.c_str());
+    warnings += c.ok ? 0 : 1;
   }
-
-  int outside = 0;
-  for (int i = 1; i <= t.NPAR; ++i) {
-    if (t.STEPLIM(i) <= 0) continue;
-    const double v = t.PARAM(i);
-    if (v >= t.PARMIN(i) && v <= t.PARMAX(i)) continue;
-    ++outside;
-    const bool low = v < t.PARMIN(i);
-    const double s = t.SCALE(i);
-    line(false, "parameter " + std::to_string(i) + " (" + std::string(trimmed_name(t.PARNAM(i))) +
-                    ") starts at " + num(v / s) + ", " +
-                    (low ? "below its lower" : "above its upper") + " bound " +
-                    num((low ? t.PARMIN(i) : t.PARMAX(i)) / s) +
-                    ": the fit holds it on that bound");
-  }
-  warnings += outside;
-  if (outside == 0) line(true, "every free value starts within its bounds");
-
-  const int nfree = t.NPAR - t.NFIX;
-  const bool enough = nfree < 4 * t.nn;
-  warnings += enough ? 0 : 1;
-  line(enough, std::to_string(nfree) + " free parameters, " + std::to_string(4 * t.nn) + " points" +
-                   (enough ? "" : ": no degree of freedom is left for the fit"));
   return warnings;
 }
 
@@ -188,20 +149,30 @@ int show(const std::string& name) {
   return kExitNormal;
 }
 
+int show_checked(const std::string& name) {
+  return textio::finish_standard_output("tessaline-entry", show(name), kExitTextError);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    textio::check_standard_streams();
+  } catch (const textio::TextError& e) {
+    std::fprintf(stderr, "tessaline-entry: %s\n", e.what());
+    return !args.empty() && args[0] == "show" ? kExitTextError : 1;
+  }
   for (const auto& a : args) {
     if (a == "--help" || a == "-h") {
       std::printf("%s", kUsageText);
-      return 0;
+      return textio::finish_standard_output("tessaline-entry", 0, 1);
     }
   }
   if (args.empty()) return usage_error("no command given");
   if (args[0] == "show") {
     if (args.size() != 2) return usage_error("show takes one entry file");
-    return show(args[1]);
+    return show_checked(args[1]);
   }
   if (args[0] == "update") {
     std::vector<std::string> files;

@@ -6,8 +6,10 @@
 // Reads one ORSO .ort file holding the four polarized data sets, NCNR reduced
 // files (one cross section each, or the newer kind with a block per cross
 // section), or four plain column files named by channel; writes DATA, and with --entry a starting
-// entry file; prints what it kept and dropped per channel.  Exit status: 0 when DATA was written, 1
-// when the input cannot be used or a file cannot be written, 2 on a bad command line.
+// entry file; prints what it kept and dropped per channel.  An output that names an input, or
+// both outputs naming one file, is refused before anything is read; DATA and ENTRY are written
+// together or not at all.  Exit status: 0 when DATA was written, 1 when the input cannot be used,
+// a file cannot be written or standard output fails, 2 on a bad command line.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 
 #include "driver/writers.hpp"
 #include "import/import.hpp"
+#include "textio/output_files.hpp"
 
 namespace {
 
@@ -94,9 +97,19 @@ bool parse_positive(const char* s, double& v) {
   return end != s && *end == '\0' && std::isfinite(v) && v > 0;
 }
 
+int fail(const char* message) {
+  std::fprintf(stderr, "tessaline-import: %s\n", message);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  try {
+    textio::check_standard_streams();
+  } catch (const textio::TextError& e) {
+    return fail(e.what());
+  }
   std::string data, entry;
   Options options;
   std::vector<std::string> files;
@@ -105,10 +118,11 @@ int main(int argc, char** argv) {
 
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
-    const bool has_value = a + 1 < argc;
+    // An empty name is no name: '--entry ""' must not pass for no --entry.
+    const bool has_value = a + 1 < argc && argv[a + 1][0] != '\0';
     if (arg == "--help" || arg == "-h") {
       std::printf("%s%s", kUsage, kHelp);
-      return 0;
+      return textio::finish_standard_output("tessaline-import", 0, 1);
     } else if (arg == "-o") {
       if (!has_value) return usage("-o needs the name of the data file");
       data = argv[++a];
@@ -143,6 +157,15 @@ int main(int argc, char** argv) {
   if (named == 0 && files.empty()) return usage("no input files");
 
   try {
+    std::vector<textio::NamedFile> inputs;
+    for (const std::string& f : files) inputs.push_back({f, "reduced file"});
+    for (const auto& f : by_channel) {
+      if (f) inputs.push_back({*f, "reduced file"});
+    }
+    std::vector<textio::NamedFile> outputs{{data, "data file"}};
+    if (!entry.empty()) outputs.push_back({entry, "entry file"});
+    textio::check_outputs(inputs, outputs);
+
     std::vector<DataSet> sets;
     if (named > 0) {
       for (int c = 0; c < kChannels; ++c) sets.push_back(read_column_file(*by_channel[c], c));
@@ -154,18 +177,19 @@ int main(int argc, char** argv) {
     }
     const Imported imported = assemble(sets, options);
     print_summary(imported);
-    write_data_file(data, data_file_points(imported));
+    textio::StagedFiles written;
+    stage_data_file(written, data, data_file_points(imported));
+    if (!entry.empty()) stage_entry_file(written, entry, starting_entry(imported));
+    textio::flush_standard_output();  // the summary was seen, or nothing is written
+    commit_files(written);
     std::printf("Data file written: %s (4 x %d points)\n", data.c_str(), imported.nn());
-    if (!entry.empty()) {
-      write_entry_file(entry, starting_entry(imported));
-      std::printf("Entry file written: %s\n", entry.c_str());
-    }
+    if (!entry.empty()) std::printf("Entry file written: %s\n", entry.c_str());
   } catch (const ImportError& e) {
-    std::fprintf(stderr, "tessaline-import: %s\n", e.what());
-    return 1;
+    return fail(e.what());
   } catch (const WriteError& e) {
-    std::fprintf(stderr, "tessaline-import: %s\n", e.what());
-    return 1;
+    return fail(e.what());
+  } catch (const textio::TextError& e) {
+    return fail(e.what());
   }
-  return 0;
+  return textio::finish_standard_output("tessaline-import", 0, 1);
 }

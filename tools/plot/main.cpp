@@ -1,20 +1,27 @@
-// tessaline-plot: draws a finished fit.  Reads the data file named on the
-// command line and the curve and results files that the fit left in the working
-// directory, writes the panels' data and a gnuplot script into a temporary
-// directory, and lets gnuplot draw the picture into a temporary file next to
-// the output.  Only when gnuplot succeeds is that file renamed to the output
-// name, so a failed run never leaves a partial picture under it.
+// tessaline-plot: draws a fit, or the data before one.  Reads the data file
+// named on the command line and, when the working directory holds a results
+// file, that file and the four curve files of the fit; without a results file
+// the model drawn is the start values of the entry file (--entry), or there is
+// none and the picture shows the measured points alone.  The panels' data and a
+// gnuplot script go into a temporary directory, in which gnuplot draws the
+// picture; only when gnuplot succeeds is the picture written under the output
+// name, so a failed run never leaves a partial picture there.
 //
 // With the entry file, the model of the fit is rebuilt: the entry file with the
 // values of the last block of the results file (the same in-memory update that
 // tessaline-entry writes), read by the program's own reader.  It gives the
 // residuals at the data's own angles and the depth profile.
 //
-// Exit status: 0 picture written, 1 unusable input or gnuplot failure, 2 bad
-// command line.  The gnuplot program is taken from the PATH, or from the
-// environment variable TESSALINE_GNUPLOT when that is set.
+// An output that is one of the files read is refused before anything is read.
+// Interrupted by SIGINT, SIGTERM, SIGHUP or SIGQUIT, the tool ends gnuplot and
+// removes its temporary directory; only a SIGKILL can leave that directory
+// behind (TMPDIR/tessaline-plot.XXXXXX).
+//
+// Exit status: 0 picture written, 1 unusable input, gnuplot failure or a
+// standard output that fails, 2 bad command line.  The gnuplot program is taken
+// from the PATH, or from the environment variable TESSALINE_GNUPLOT when that is
+// set; it runs in the C.UTF-8 locale, which matches the script's encoding.
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -34,6 +41,7 @@
 #include "driver/entry_update.hpp"
 #include "model/profile.hpp"
 #include "report/readers.hpp"
+#include "textio/output_files.hpp"
 #include "tools/plot/plot_data.hpp"
 #include "tools/plot/plot_script.hpp"
 
@@ -44,17 +52,28 @@ using namespace tessaline::plot;
 
 namespace {
 
-// A directory created with mkdtemp and removed with its content on every way out.
+using tessaline::textio::RemoveOnSignal;
+
+// A directory created with mkdtemp, removed with its content on every way out:
+// by the destructor, and by the signal handler for every file written into it
+// through write() or named by reserve().
 class TempDir {
  public:
   TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string templ =
         fs::absolute(base && *base ? base : "/tmp").string() + "/tessaline-plot.XXXXXX";
+    tessaline::textio::SignalsHeld held;  // known to the handler from the moment it exists
     if (mkdtemp(templ.data()) == nullptr) {
       throw PlotError("cannot create a temporary directory " + templ + ": " + std::strerror(errno));
     }
     path_ = templ;
+    try {
+      guards_.push_back(std::make_unique<RemoveOnSignal>(path_, RemoveOnSignal::Kind::kFolder));
+    } catch (...) {
+      rmdir(path_.c_str());
+      throw;
+    }
   }
   ~TempDir() {
     std::error_code ec;
@@ -64,77 +83,78 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
 
- private:
-  std::string path_;
-};
-
-// The file gnuplot draws into: a new, hidden name beside the output, removed
-// again unless it has been renamed into place.
-class TempOutput {
- public:
-  explicit TempOutput(const fs::path& out) {
-    const fs::path dir = out.has_parent_path() ? out.parent_path() : fs::path(".");
-    std::string templ = (dir / ("." + out.filename().string() + ".XXXXXX")).string();
-    const int fd = mkstemp(templ.data());
-    if (fd < 0) {
-      throw PlotError("cannot create a file in " + dir.string() + " for " + out.string() + ": " +
-                      std::strerror(errno));
-    }
-    close(fd);
-    path_ = templ;
+  // The full name of `name` in the directory, removed on a signal from now on.
+  std::string reserve(const std::string& name) {
+    const std::string file = path_ + "/" + name;
+    guards_.push_back(std::make_unique<RemoveOnSignal>(file));
+    return file;
   }
-  ~TempOutput() {
-    if (!kept_) {
-      std::error_code ec;
-      fs::remove(path_, ec);
-    }
-  }
-  TempOutput(const TempOutput&) = delete;
-  TempOutput& operator=(const TempOutput&) = delete;
-  const std::string& path() const { return path_; }
-
-  void rename_to(const fs::path& out) {
-    std::error_code ec;
-    if (fs::file_size(path_, ec) == 0 || ec) {
-      throw PlotError("gnuplot wrote no picture; " + out.string() + " is not written");
-    }
-    // mkstemp made the file private; the picture gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    chmod(path_.c_str(), 0666 & ~mask);
-    fs::rename(path_, out, ec);
-    if (ec) throw PlotError("cannot rename the picture to " + out.string() + ": " + ec.message());
-    kept_ = true;
+  void write(const std::string& name, const std::string& text) {
+    const std::string file = reserve(name);
+    std::ofstream f(file);
+    f << text;
+    f.close();
+    if (!f) throw PlotError("cannot write " + file);
   }
 
  private:
   std::string path_;
-  bool kept_ = false;
+  std::vector<std::unique_ptr<RemoveOnSignal>> guards_;
 };
 
-void write_text(const std::string& path, const std::string& text) {
-  std::ofstream f(path);
-  f << text;
-  f.close();
-  if (!f) throw PlotError("cannot write " + path);
+// gnuplot's environment: this one, in the C.UTF-8 locale whatever the user's,
+// so that the script's UTF-8 is what gnuplot expects (in the C locale it warns
+// that it cannot convert its degree sign).
+std::vector<std::string> gnuplot_environment() {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "LC_ALL=", 7) != 0) env.emplace_back(*e);
+  }
+  env.emplace_back("LC_ALL=C.UTF-8");
+  return env;
 }
 
-void run_gnuplot(const std::string& script) {
-  const char* env = std::getenv("TESSALINE_GNUPLOT");
-  std::string program = env && *env ? env : "gnuplot";
+// Runs gnuplot on `script` inside `dir`; a signal that ends this tool ends it
+// as well.
+void run_gnuplot(const std::string& dir, const std::string& script) {
+  const char* custom = std::getenv("TESSALINE_GNUPLOT");
+  std::string program = custom && *custom ? custom : "gnuplot";
   std::string arg = script;
   char* argv[] = {program.data(), arg.data(), nullptr};
+  std::vector<std::string> env = gnuplot_environment();
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  // gnuplot starts with no signal held, while this tool holds them until it
+  // knows gnuplot's process, so that a handler never misses it.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const int err = posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+  int err = 0;
+  {
+    tessaline::textio::SignalsHeld held;
+    err = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv, envp.data());
+    if (err == 0) tessaline::textio::end_child_on_signal(pid);
+  }
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
   if (err != 0) {
     throw PlotError("cannot run " + program + ": " + std::strerror(err) +
                     " (install gnuplot, e.g. the Debian package gnuplot-nox)");
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR)
-      throw PlotError(std::string("waiting for gnuplot: ") + std::strerror(errno));
+  int waited = 0;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
+  tessaline::textio::end_child_on_signal(0);
+  if (waited < 0) throw PlotError(std::string("waiting for gnuplot: ") + std::strerror(errno));
   if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
     throw PlotError("cannot run " + program + " (install gnuplot, e.g. gnuplot-nox)");
   }
@@ -143,6 +163,13 @@ void run_gnuplot(const std::string& script) {
                     (WIFEXITED(status) ? " with exit status " + std::to_string(WEXITSTATUS(status))
                                        : std::string(" (killed by a signal)")));
   }
+}
+
+std::string read_bytes(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
 }
 
 // The model of the fit: the entry file, with the values of `block` when there
@@ -167,68 +194,123 @@ std::string profile_source(const std::string& entry, const tessaline::ResultsBlo
   return std::string(kResultsFile) + ", iteration " + std::to_string(block->iteration);
 }
 
-// Writes a whole text file through the text layer, which renames it into place
-// only when it is complete.
+const char* extension(Format f) {
+  switch (f) {
+    case Format::svg:
+      return "svg";
+    case Format::pdf:
+      return "pdf";
+    case Format::png:
+      break;
+  }
+  return "png";
+}
+
 // --profile-table: the profile of the last results block when the working
 // directory has a results file, else of the entry file.
-int write_profile_table(const Options& o) {
+int write_profile_table(const Options& o, bool fitted) {
+  std::vector<tessaline::textio::NamedFile> inputs{{*o.entry_file, "entry file"}};
+  if (fitted) inputs.push_back(tessaline::output_files().front());
+  tessaline::textio::check_outputs(inputs, {{*o.profile_table, "profile table"}});
   std::optional<tessaline::ResultsFile> results;
-  if (fs::exists(std::string(kResultsFile))) {
-    results = tessaline::read_results_file(std::string(kResultsFile));
-  }
+  if (fitted) results = tessaline::read_results_file(std::string(kResultsFile));
   const tessaline::ResultsBlock* block = results ? &results->last : nullptr;
   const auto t = fitted_model(*o.entry_file, block);
   const auto profile = tessaline::depth_profile(tessaline::profile_media(*t, t->PARAM));
-  tessaline::textio::replace_file(
-      *o.profile_table, profile_table_text(profile, profile_source(*o.entry_file, block)));
+  tessaline::textio::StagedFiles table;
+  table.stage(*o.profile_table, profile_table_text(profile, profile_source(*o.entry_file, block)));
+  table.commit();
   std::cout << "tessaline-plot: depth profile (" << profile_source(*o.entry_file, block)
             << ") written to " << *o.profile_table << "\n";
   return 0;
 }
 
 int run(const Options& o) {
-  if (o.profile_table) return write_profile_table(o);
+  // A results file in the working directory means a fit to draw.
+  const bool fitted = fs::exists(std::string(kResultsFile));
+  if (o.profile_table) return write_profile_table(o, fitted);
+
+  // No output may replace a file this run reads.
+  std::vector<tessaline::textio::NamedFile> inputs{{o.data_file, "data file"}};
+  if (o.entry_file) inputs.push_back({*o.entry_file, "entry file"});
+  if (fitted) {
+    for (auto& f : tessaline::output_files()) inputs.push_back(f);
+  }
+  tessaline::textio::check_outputs(inputs, {{o.out, "picture"}});
   const Format format = output_format(o);
 
   // Every input is read and checked before anything is created.
   PlotInput in;
-  in.fit = tessaline::read_results_file(std::string(kResultsFile));
+  if (fitted) in.fit = tessaline::read_results_file(std::string(kResultsFile));
+  const tessaline::ResultsBlock* block = in.fit ? &in.fit->last : nullptr;
   std::unique_ptr<tessaline::Tables> model;
-  if (o.entry_file) model = fitted_model(*o.entry_file, &in.fit.last);
+  if (o.entry_file) model = fitted_model(*o.entry_file, block);
   in.data_name = o.data_file;
   in.data = read_data_file(o.data_file, o.nn > 0 ? o.nn : model ? model->nn : 0);
-  for (int c = 0; c < kChannels; ++c) {
-    in.curves[static_cast<std::size_t>(c)] =
-        tessaline::read_curve_file(std::string(tessaline::file_name(tessaline::OUTNAM(c + 1))));
+  if (fitted) {
+    for (int c = 0; c < kChannels; ++c) {
+      in.curves[static_cast<std::size_t>(c)] =
+          tessaline::read_curve_file(std::string(tessaline::file_name(tessaline::OUTNAM(c + 1))));
+    }
+  } else if (model) {
+    // The curves a fit from the entry file would start from, as the program
+    // would write them: the data file read into the model's tables (its last
+    // angle, its points' own resolutions), the same points dropped.
+    tessaline::textio::OutStream quiet;
+    if (o.nn > 0) tessaline::set_classic_channels(*model, o.nn);
+    tessaline::read_data_file(*model, o.data_file, quiet);
+    if (!tessaline::drop_points(*model, std::max(o.first, 0), std::max(o.last, 0))) {
+      throw PlotError("excluding the first " + std::to_string(o.first) + " and the last " +
+                      std::to_string(o.last) + " points leaves a channel without a point");
+    }
+    in.curves = model_curves(*model);
+    in.start_model = *o.entry_file;
   }
   in.first = o.first;
   in.last = o.last;
   in.status = o.status;
   if (model) {
     in.wavelength = model->wavelength;
-    in.residuals = residuals(*model, in.data, excluded_mask(in.data.nn, o.first, o.last));
+    in.residuals = residuals(*model, in.data, excluded_masks(in.data, o.first, o.last));
     in.profile = tessaline::depth_profile(tessaline::profile_media(*model, model->PARAM));
-    in.profile_source = profile_source(*o.entry_file, &in.fit.last);
+    in.profile_source = profile_source(*o.entry_file, block);
   }
-  const std::string note = tessaline::unfinished_note(in.fit, std::string(kResultsFile));
-  if (!note.empty()) std::cerr << "tessaline-plot: warning: " << note << "\n";
+  if (in.fit) {
+    const std::string note = tessaline::unfinished_note(*in.fit, std::string(kResultsFile));
+    if (!note.empty()) std::cerr << "tessaline-plot: warning: " << note << "\n";
+  }
 
-  const fs::path out(o.out);
+  const std::string picture_name = std::string("picture.") + extension(format);
   TempDir work;
-  TempOutput picture(out);
-  const PlotJob job = build_plot(in, work.path(), picture.path(), format, o.width, o.height);
-  for (const TextFile& f : job.files) write_text(work.path() + "/" + f.name, f.text);
-  const std::string script = work.path() + "/fit.gp";
-  write_text(script, job.script);
-  run_gnuplot(script);
-  picture.rename_to(out);
-  std::cout << "tessaline-plot: picture written to " << o.out << "\n";
+  const std::string picture = work.reserve(picture_name);
+  const PlotJob job = build_plot(in, picture_name, format, o.width, o.height);
+  for (const TextFile& f : job.files) work.write(f.name, f.text);
+  work.write("fit.gp", job.script);
+  run_gnuplot(work.path(), "fit.gp");
+  const std::string bytes = read_bytes(picture);
+  if (bytes.empty()) throw PlotError("gnuplot wrote no picture; " + o.out + " is not written");
+  tessaline::textio::StagedFiles out;
+  out.stage(o.out, bytes);
+  tessaline::textio::flush_standard_output();
+  out.commit();
+  std::cout << "tessaline-plot: picture written to " << o.out;
+  if (!fitted) {
+    std::cout << " (" << (model ? "start values of " + *o.entry_file : std::string("data alone"))
+              << "; no results file " << kResultsFile << " in the working directory)";
+  }
+  std::cout << "\n";
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  try {
+    tessaline::textio::check_standard_streams();
+  } catch (const tessaline::textio::TextError& e) {
+    std::cerr << "tessaline-plot: " << e.what() << "\n";
+    return 1;
+  }
   Options o;
   try {
     o = parse_options(std::vector<std::string>(argv + 1, argv + argc));
@@ -238,10 +320,11 @@ int main(int argc, char** argv) {
   }
   if (o.help) {
     std::cout << usage();
-    return 0;
+    return tessaline::textio::finish_standard_output("tessaline-plot", 0, 1);
   }
   try {
-    return run(o);
+    const int status = run(o);
+    return tessaline::textio::finish_standard_output("tessaline-plot", status, 1);
   } catch (const UsageError& e) {
     std::cerr << "tessaline-plot: " << e.what() << "\n" << usage();
     return 2;

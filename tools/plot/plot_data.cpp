@@ -112,6 +112,15 @@ std::vector<bool> excluded_mask(int nn, int first, int last) {
   return mask;
 }
 
+ChannelMasks excluded_masks(const MeasuredData& data, int first, int last) {
+  ChannelMasks masks;
+  for (std::size_t c = 0; c < masks.size(); ++c) {
+    const int n = static_cast<int>(data.channel[c].size());
+    if (n > 0) masks[c] = excluded_mask(n, first, last);
+  }
+  return masks;
+}
+
 Asymmetry spin_asymmetry(double uu, double s_uu, double dd, double s_dd) {
   const double sum = uu + dd;
   if (sum == 0) return {kNaN, kNaN};
@@ -129,11 +138,13 @@ bool angles_match(const std::vector<double>& a, const std::vector<double>& b) {
 
 std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
                                            const std::vector<DataPoint>& dd,
-                                           const std::vector<bool>& excluded) {
-  const auto is_excluded = [&](int i) {
-    return i >= 0 && static_cast<std::size_t>(i) < excluded.size() &&
-           excluded[static_cast<std::size_t>(i)];
+                                           const std::vector<bool>& excluded_uu,
+                                           const std::vector<bool>& excluded_dd) {
+  const auto in_mask = [](const std::vector<bool>& m, int i) {
+    return i >= 0 && static_cast<std::size_t>(i) < m.size() && m[static_cast<std::size_t>(i)];
   };
+  const auto is_excluded = [&](int i) { return in_mask(excluded_uu, i); };
+  const auto dd_excluded = [&](int j) { return in_mask(excluded_dd, j); };
   std::vector<double> t_uu;
   std::vector<double> t_dd;
   for (const DataPoint& p : uu) t_uu.push_back(p.theta);
@@ -144,7 +155,8 @@ std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
     for (std::size_t i = 0; i < uu.size(); ++i) {
       const Asymmetry a = spin_asymmetry(uu[i].R, uu[i].dR, dd[i].R, dd[i].dR);
       if (std::isnan(a.A)) continue;
-      out.push_back({uu[i].theta, a.A, a.sA, is_excluded(static_cast<int>(i))});
+      const int k = static_cast<int>(i);
+      out.push_back({uu[i].theta, a.A, a.sA, is_excluded(k) || dd_excluded(k)});
     }
     return out;
   }
@@ -165,7 +177,7 @@ std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
     const Asymmetry a = spin_asymmetry(uu[i].R, uu[i].dR, r_dd, s_dd);
     if (std::isnan(a.A)) continue;
     out.push_back({uu[i].theta, a.A, a.sA,
-                   is_excluded(static_cast<int>(i)) || is_excluded(left) || is_excluded(right)});
+                   is_excluded(static_cast<int>(i)) || dd_excluded(left) || dd_excluded(right)});
   }
   return out;
 }
@@ -221,16 +233,29 @@ LogRange log_range(const std::vector<DataPoint>& data, const Curve& model) {
   return r;
 }
 
+std::array<Curve, kChannels> model_curves(const Tables& t) {
+  const CurveValues v = curve_values(t);
+  std::array<Curve, kChannels> out;
+  for (int c = 0; c < kChannels; ++c) {
+    for (int k = 1; k <= CurveValues::kPoints; ++k) {
+      out[static_cast<std::size_t>(c)].push_back({v.angle(k), v.value[c](k)});
+    }
+  }
+  return out;
+}
+
 ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
-                           const std::vector<bool>& excluded) {
+                           const ChannelMasks& masks) {
   ChannelResiduals out;
   PointOptics optics;
   optics.prepare(t);
   for (int c = 0; c < kChannels; ++c) {
     const auto& points = data.channel[static_cast<std::size_t>(c)];
+    const std::vector<bool>& excluded = masks[static_cast<std::size_t>(c)];
     for (std::size_t i = 0; i < points.size(); ++i) {
       double f[4];
-      optics.evaluate(t, t.PARAM, points[i].theta, f);
+      const double resolution = data.has_resolution ? points[i].resolution : kEntryKernel;
+      optics.evaluate(t, t.PARAM, points[i].theta, resolution, f);
       out[static_cast<std::size_t>(c)].push_back({points[i].theta,
                                                   (points[i].R - f[c]) / points[i].dR,
                                                   i < excluded.size() && excluded[i]});

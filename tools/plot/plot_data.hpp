@@ -51,6 +51,13 @@ std::vector<double> nice_ticks(double lo, double hi, int target);
 // prompts; counts that leave no point are refused.
 std::vector<bool> excluded_mask(int nn, int first, int last);
 
+// The masks of every channel of `data`, each as long as its channel: the first
+// `first` and the last `last` points of every channel that holds points (a
+// point list's channels differ in length; an empty channel stays empty).
+// Counts that leave a channel with points without any are refused.
+using ChannelMasks = std::array<std::vector<bool>, kChannels>;
+ChannelMasks excluded_masks(const MeasuredData& data, int first, int last);
+
 // Spin asymmetry A = (UU - DD) / (UU + DD) with the error propagated from the two
 // independent error bars, sA = 2 sqrt(DD^2 sUU^2 + UU^2 sDD^2) / (UU + DD)^2.
 // Both are NaN when UU + DD == 0.
@@ -71,13 +78,15 @@ struct AsymmetryPoint {
   bool excluded = false;
 };
 
-// Asymmetry of the measured UU and DD channels at the UU angles.  `excluded` is
-// the mask of excluded_mask() for the channel length.  Points whose UU + DD is
+// Asymmetry of the measured UU and DD channels at the UU angles.  `excluded_uu`
+// and `excluded_dd` are the channels' masks (excluded_masks()); a point counts as
+// excluded when any measurement it is made from was.  Points whose UU + DD is
 // zero, and UU points outside the DD angle range when DD must be interpolated,
 // are left out.
 std::vector<AsymmetryPoint> data_asymmetry(const std::vector<DataPoint>& uu,
                                            const std::vector<DataPoint>& dd,
-                                           const std::vector<bool>& excluded);
+                                           const std::vector<bool>& excluded_uu,
+                                           const std::vector<bool>& excluded_dd);
 
 // Asymmetry of the model curves, paired or interpolated like the data.
 Curve model_asymmetry(const Curve& uu, const Curve& dd);
@@ -101,10 +110,16 @@ struct Residual {
 };
 using ChannelResiduals = std::array<std::vector<Residual>, kChannels>;
 
+// The model of the parameters in t.PARAM on the grid of the program's curve
+// files (200 angles up to t.theta_last), the same values the program writes
+// there: the curves of the start values, before any fit.
+std::array<Curve, kChannels> model_curves(const Tables& t);
+
 // Residuals of every measured point for the parameters in t.PARAM; `t` holds the
-// model settings of the entry file with its collimation kernel built.
-// `excluded` is the mask of excluded_mask() for the channel length.
+// model settings of the entry file with its collimation kernel built.  A point
+// with a resolution of its own is smeared with it, as in the fit.  `excluded`
+// holds the channels' masks (excluded_masks()).
 ChannelResiduals residuals(const Tables& t, const MeasuredData& data,
-                           const std::vector<bool>& excluded);
+                           const ChannelMasks& excluded);
 
 }  // namespace tessaline::plot

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 #include <utility>
 
@@ -38,17 +39,15 @@ std::string fmt_g(double v, int digits) {
   return buf.data();
 }
 
-// A double-quoted gnuplot string, in which "\n" breaks a title line.
+// Title lines as one gnuplot string expression: each line single-quoted (so
+// that nothing in a file name is substituted or executed), joined by newlines.
 std::string gnuplot_text(const std::vector<std::string>& lines) {
-  std::string s = "\"";
+  std::string s;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) s += "\\n";
-    for (const char c : lines[i]) {
-      if (c == '\\' || c == '"') s += '\\';
-      s += c;
-    }
+    if (i > 0) s += ".\"\\n\".";
+    s += gnuplot_quote(lines[i]);
   }
-  return s + "\"";
+  return s.empty() ? "''" : s;
 }
 
 // One series of a panel: a data file and how gnuplot draws it.
@@ -89,23 +88,27 @@ std::string point_style(const char* colour, int pt) {
 
 std::string line_style() { return std::string("with lines lw 2 lc rgb '") + kFitColour + "'"; }
 
-std::string plot_command(const std::string& dir, const std::vector<Series*>& series,
-                         const std::string& first_item) {
+// The data files are named relative to the work directory, in which gnuplot
+// runs, so that no path of the file system appears in the script.
+std::string plot_command(const std::vector<Series*>& series, const std::string& first_item) {
   std::string cmd = "plot " + first_item;
   for (const Series* s : series) {
     if (s->empty) continue;
     if (cmd.size() > 5) cmd += ", \\\n     ";
-    cmd += gnuplot_quote(dir + "/" + s->file) + " using " + s->using_ + " " + s->style + " notitle";
+    cmd += gnuplot_quote(s->file) + " using " + s->using_ + " " + s->style + " notitle";
   }
+  // A panel with nothing to draw (a channel without data whose model is zero
+  // everywhere) still gets its axes.
+  if (cmd.size() == 5) cmd += "NaN notitle";
   return cmd + "\n";
 }
 
 // A strip of normalized residuals under a channel panel: guide lines at 0,
 // +/-1 and +/-3, points kept in the fit and excluded points in grey.  The
 // vertical range is symmetric and shows at least +/-4.
-void residual_strip(std::ostringstream& gp, PlotJob& job, const std::string& dir,
-                    const std::string& ch, const std::vector<Residual>& res, double x, double y,
-                    double h) {
+void residual_strip(std::ostringstream& gp, PlotJob& job, const std::string& ch,
+                    const std::vector<Residual>& res, const std::string& model_label, double x,
+                    double y, double h) {
   Series kept{ch + "_residuals.dat", "1:2",
               "with points pt 7 ps 0.5 lc rgb '" + std::string(kDataColour) + "'"};
   Series excl{ch + "_residuals_excluded.dat", "1:2",
@@ -113,7 +116,8 @@ void residual_strip(std::ostringstream& gp, PlotJob& job, const std::string& dir
   double reach = 4.0;
   for (const Residual& r : res) {
     (r.excluded ? excl : kept).row({r.theta * kMrad, r.r, r.theta});
-    if (std::isfinite(r.r)) reach = std::max(reach, 1.1 * std::abs(r.r));
+    // Only the points of the fit set the range; excluded ones beyond it are cut.
+    if (!r.excluded && std::isfinite(r.r)) reach = std::max(reach, 1.1 * std::abs(r.r));
   }
   gp << "set origin " << num(x) << "," << num(y) << "\n"
      << "set size 0.5," << num(h) << "\n"
@@ -123,8 +127,8 @@ void residual_strip(std::ostringstream& gp, PlotJob& job, const std::string& dir
      << "unset logscale y\nset format y '%g'\n"
      << (reach <= 6 ? "set ytics 3\n" : "set ytics autofreq\n") << "set yrange [" << num(-reach)
      << ":" << num(reach) << "]\n"
-     << "set ylabel '(R - fit) / error'\n"
-     << plot_command(dir, {&excl, &kept},
+     << "set ylabel " << gnuplot_quote("(R - " + model_label + ") / error") << "\n"
+     << plot_command({&excl, &kept},
                      "0 with lines lc rgb '#808080', "
                      "1 with lines dt 2 lc rgb '#808080', -1 with lines dt 2 lc rgb '#808080', "
                      "3 with lines dt 3 lc rgb '#808080', -3 with lines dt 3 lc rgb '#808080'")
@@ -132,6 +136,58 @@ void residual_strip(std::ostringstream& gp, PlotJob& job, const std::string& dir
   for (Series* s : {&kept, &excl}) {
     if (!s->empty) job.files.push_back({s->file, s->rows.str()});
   }
+}
+
+// The range of a channel's logarithmic axis: its points in the fit, and the
+// model at the angles they span.
+LogRange fitted_log_range(const std::vector<DataPoint>& pts, const std::vector<bool>& excluded,
+                          const Curve& model) {
+  std::vector<DataPoint> fitted;
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -lo;
+  for (std::size_t i = 0; i < pts.size(); ++i) {
+    if (excluded[i]) continue;
+    fitted.push_back(pts[i]);
+    lo = std::min(lo, pts[i].theta);
+    hi = std::max(hi, pts[i].theta);
+  }
+  // A channel without measured points (a half-polarized or unpolarized
+  // measurement) shows its whole model curve.
+  Curve inside;
+  for (const CurvePoint& p : model) {
+    if (fitted.empty() || (p.theta >= lo && p.theta <= hi)) inside.push_back(p);
+  }
+  return log_range(fitted, inside);
+}
+
+// The range of the asymmetry axis: the points in the fit with their bars and
+// the model at the angles they span, within -1.5 .. 1.5 so that a few huge
+// error bars cannot squash the curve, with a margin of 5 %.
+std::pair<double, double> asymmetry_range(const std::vector<AsymmetryPoint>& data,
+                                          const Curve& model) {
+  constexpr double kLimit = 1.5;
+  double lo = std::numeric_limits<double>::infinity();
+  double hi = -lo;
+  double theta_lo = lo;
+  double theta_hi = -lo;
+  const auto take = [&](double v) {
+    if (!std::isfinite(v)) return;
+    lo = std::min(lo, std::max(v, -kLimit));
+    hi = std::max(hi, std::min(v, kLimit));
+  };
+  for (const AsymmetryPoint& p : data) {
+    if (p.excluded) continue;
+    take(p.A - p.sA);
+    take(p.A + p.sA);
+    theta_lo = std::min(theta_lo, p.theta);
+    theta_hi = std::max(theta_hi, p.theta);
+  }
+  for (const CurvePoint& p : model) {
+    if (p.theta >= theta_lo && p.theta <= theta_hi) take(p.y);
+  }
+  if (!(hi >= lo)) return {-1.0, 1.0};  // nothing in the fit to show
+  const double pad = hi > lo ? 0.05 * (hi - lo) : 0.1;
+  return {lo - pad, hi + pad};
 }
 
 }  // namespace
@@ -144,13 +200,16 @@ std::string usage() {
          "                      [--out FILE] [--format png|svg|pdf] [--status N] [--size WxH]\n"
          "       tessaline-plot --entry FILE --profile-table FILE\n"
          "Draws the measured points of DATAFILE with the fitted curves of the last fit in\n"
-         "the working directory (VreloFunct??.dat, VreloBag.dat).\n"
+         "the working directory (VreloFunct??.dat, VreloBag.dat).  Without VreloBag.dat\n"
+         "there, it draws the points with the start values of --entry, or alone.\n"
          "  --entry FILE         entry file of the fit: a Q axis from its wavelength, the\n"
          "                       normalized residuals of every channel and the depth\n"
          "                       profile, with the values of the last block of VreloBag.dat\n"
+         "                       (before a fit: with the start values of FILE)\n"
          "  --exclude FIRST LAST points excluded at the start and end of every channel\n"
-         "  --nn N               points per channel (default: from --entry, else the data\n"
-         "                       points / 4)\n"
+         "  --nn N               points per channel of a classic data file (default: from\n"
+         "                       --entry, else the data points / 4); a point list names\n"
+         "                       the channel of every point itself\n"
          "  --profile-table FILE write the depth profile (columns depth[A] nuclear magnetic,\n"
          "                       1e-6 A^-2, every 0.5 A) to FILE instead of a picture; from\n"
          "                       the last block of VreloBag.dat when there is one, else\n"
@@ -253,9 +312,14 @@ std::string status_message(int status) {
   }
 }
 
-std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile& fit,
-                                    std::optional<int> status) {
-  const ResultsBlock& last = fit.last;
+std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile* fit,
+                                    std::optional<int> status, const std::string& start_model) {
+  if (fit == nullptr) {
+    return {data_name + "  -  " +
+            (start_model.empty() ? std::string("measured points, no fit")
+                                 : "start values of " + start_model + ", before a fit")};
+  }
+  const ResultsBlock& last = fit->last;
   std::string head = data_name + "  -  ";
   head += last.iteration >= 0 ? "iteration " + std::to_string(last.iteration)
                               : std::string("iteration number unreadable");
@@ -268,7 +332,7 @@ std::vector<std::string> plot_title(const std::string& data_name, const ResultsF
     const std::string m = status_message(*status);
     if (!m.empty()) lines.push_back(m);
   }
-  if (!fit.closed) {
+  if (!fit->closed) {
     lines.push_back("results file has no closing line: the fit may not have finished");
   }
   return lines;
@@ -287,6 +351,14 @@ std::string profile_table_text(const DepthProfile& p, const std::string& source)
 std::string gnuplot_quote(const std::string& s) {
   std::string q = "'";
   for (const char c : s) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      // A line end would close the string and start a command.
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      q += hex;
+      continue;
+    }
     q += c;
     if (c == '\'') q += '\'';
   }
@@ -296,17 +368,19 @@ std::string gnuplot_quote(const std::string& s) {
 // ---------------------------------------------------------------------------
 // Data files and script
 
-PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::string& output,
-                   Format format, int width, int height) {
-  const int nn = in.data.nn;
-  const std::vector<bool> excluded = excluded_mask(nn, in.first, in.last);
+PlotJob build_plot(const PlotInput& in, const std::string& output, Format format, int width,
+                   int height) {
+  const ChannelMasks masks = excluded_masks(in.data, in.first, in.last);
+  const std::string model_label = in.fit ? "fit" : "start model";
 
+  // Every range of the picture is set by the points of the fit; excluded
+  // points are drawn, in grey, where they fall inside.
   double theta_max = 0;
-  for (const auto& ch : in.data.channel) {
-    for (const DataPoint& p : ch) theta_max = std::max(theta_max, p.theta);
-  }
-  for (const Curve& c : in.curves) {
-    for (const CurvePoint& p : c) theta_max = std::max(theta_max, p.theta);
+  for (std::size_t c = 0; c < in.data.channel.size(); ++c) {
+    const auto& ch = in.data.channel[c];
+    for (std::size_t i = 0; i < ch.size(); ++i) {
+      if (!masks[c][i]) theta_max = std::max(theta_max, ch[i].theta);
+    }
   }
   const double x_max = theta_max > 0 ? 1.03 * theta_max * kMrad : 1.0;
 
@@ -315,7 +389,8 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
   // rows of two channel panels, each with its strip of residuals when there
   // are residuals, and the bottom row: the asymmetry, beside the depth profile
   // when there is one.
-  const std::vector<std::string> title = plot_title(in.data_name, in.fit, in.status);
+  const std::vector<std::string> title =
+      plot_title(in.data_name, in.fit ? &*in.fit : nullptr, in.status, in.start_model);
   const double title_h = (22.0 * static_cast<double>(title.size()) + 12.0) / height;
   const double legend_h = 44.0 / height;  // room for the key to wrap onto two rows
   const double top = std::max(0.5, 1.0 - title_h - legend_h);
@@ -392,7 +467,8 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
     const std::string ch(kChannelNames[cu]);
     const std::vector<DataPoint>& pts = in.data.channel[cu];
     const Curve& model = in.curves[cu];
-    const LogRange range = log_range(pts, model);
+    const std::vector<bool>& excluded = masks[cu];
+    const LogRange range = fitted_log_range(pts, excluded, model);
 
     // Columns: angle in mrad, plotted value, lower and upper bar end, then the
     // measured point as read (angle in rad, reflectivity, error).
@@ -438,13 +514,13 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
        << "set ylabel 'reflectivity'\n";
     // With a strip of residuals below, the panel leaves its angle labels to it.
     if (strips) gp << "set format x ''\nunset xlabel\nset bmargin 0.5\n";
-    gp << plot_command(dir, {&excl, &zero_excl, &measured, &zero, &fit}, "");
+    gp << plot_command({&excl, &zero_excl, &measured, &zero, &fit}, "");
     for (Series* s : {&measured, &excl, &zero, &zero_excl, &fit}) {
       if (!s->empty) job.files.push_back({s->file, s->rows.str()});
     }
     if (strips) {
-      residual_strip(gp, job, dir, ch, (*in.residuals)[cu], origin[cu][0], origin[cu][1] - strip_h,
-                     strip_h);
+      residual_strip(gp, job, ch, (*in.residuals)[cu], model_label, origin[cu][0],
+                     origin[cu][1] - strip_h, strip_h);
       gp << "set bmargin -1\nset tmargin -1\n";
     }
   }
@@ -453,22 +529,23 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
   Series a_data{"asymmetry_data.dat", "1:2:3:4", point_style(kDataColour, 7)};
   Series a_excl{"asymmetry_excluded.dat", "1:2:3:4", point_style(kExcludedColour, 7)};
   Series a_fit{"asymmetry_fit.dat", "1:2", line_style()};
-  for (const AsymmetryPoint& p : data_asymmetry(in.data.channel[0], in.data.channel[1], excluded)) {
+  const std::vector<AsymmetryPoint> asymmetry =
+      data_asymmetry(in.data.channel[0], in.data.channel[1], masks[0], masks[1]);
+  for (const AsymmetryPoint& p : asymmetry) {
     (p.excluded ? a_excl : a_data)
         .row({p.theta * kMrad, p.A, p.A - p.sA, p.A + p.sA, p.theta, p.sA});
   }
-  for (const CurvePoint& p : model_asymmetry(in.curves[0], in.curves[1])) {
-    a_fit.row({p.theta * kMrad, p.y});
-  }
+  const Curve model_a = model_asymmetry(in.curves[0], in.curves[1]);
+  for (const CurvePoint& p : model_a) a_fit.row({p.theta * kMrad, p.y});
+  const auto [a_lo, a_hi] = asymmetry_range(asymmetry, model_a);
   gp << "\n# spin asymmetry\n"
      << angle_axes.str() << "set origin 0,0\nset size " << (in.profile ? "0.5," : "1,")
      << num(bottom_h) << "\n"
      << "set title 'spin asymmetry (UU - DD) / (UU + DD)'\n"
      << "unset logscale y\nset format y '%g'\n"
-     // Autoscaled, but a few huge error bars must not squash the curve.
-     << "set yrange [-1.5<*:*<1.5]\n"
+     << "set yrange [" << num(a_lo) << ":" << num(a_hi) << "]\n"
      << "set ylabel 'asymmetry'\n"
-     << plot_command(dir, {&a_excl, &a_data, &a_fit}, "0 with lines dt 2 lc rgb '#808080' notitle");
+     << plot_command({&a_excl, &a_data, &a_fit}, "0 with lines dt 2 lc rgb '#808080' notitle");
   for (Series* s : {&a_data, &a_excl, &a_fit}) {
     if (!s->empty) job.files.push_back({s->file, s->rows.str()});
   }
@@ -497,9 +574,9 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
        << "set xlabel 'depth below the surface [A]   (vacuum left, substrate right)'\n"
        << "set ylabel 'SLD [1e-6 1/A^2]'\n"
        << "set key top right opaque box\n"
-       << "plot " << gnuplot_quote(dir + "/" + nuclear.file) << " using 1:2 " << nuclear.style
-       << " title 'nuclear Re{Nb}', \\\n     " << gnuplot_quote(dir + "/" + magnetic.file)
-       << " using 1:2 " << magnetic.style << " title 'magnetic Np <cos(delta_gamma)>'\n"
+       << "plot " << gnuplot_quote(nuclear.file) << " using 1:2 " << nuclear.style
+       << " title 'nuclear Re{Nb}', \\\n     " << gnuplot_quote(magnetic.file) << " using 1:2 "
+       << magnetic.style << " title 'magnetic Np <cos(delta_gamma)>'\n"
        << "set key noopaque nobox\nunset key\n";
     job.files.push_back({nuclear.file, nuclear.rows.str()});
     job.files.push_back({magnetic.file, magnetic.rows.str()});
@@ -524,8 +601,10 @@ PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::strin
   if (any_nonpositive_excluded) {
     gp << ", keyentry " << point_style(kExcludedColour, 11) << " title 'excluded, <= 0'";
   }
-  gp << ", keyentry " << line_style() << " title 'fit'\n"
-     << "\nunset multiplot\nset output\n";
+  bool any_model = false;
+  for (const Curve& c : in.curves) any_model = any_model || !c.empty();
+  if (any_model) gp << ", keyentry " << line_style() << " title " << gnuplot_quote(model_label);
+  gp << "\n\nunset multiplot\nset output\n";
   job.script = gp.str();
   return job;
 }

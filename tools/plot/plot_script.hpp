@@ -2,7 +2,13 @@
 // the title, the data files of the panels and the gnuplot script that draws
 // them, and the depth profile as a text table.  Nothing here touches the file
 // system; the front end (main.cpp) writes the texts into a temporary directory
-// and runs gnuplot on them.
+// and runs gnuplot in it.  The script names its files relative to that
+// directory and holds no other path; every text from outside (file names in
+// the titles) stands in single quotes, where gnuplot substitutes nothing, with
+// control characters shown as \xHH.
+//
+// Every range is set by the points that take part in the fit: excluded points
+// are drawn in grey where they fall inside, and do not widen an axis.
 //
 // Layout: four panels of reflectivity against glancing angle in mrad (UU, DD
 // on the first row, UD, DU on the second) with a logarithmic intensity axis,
@@ -11,6 +17,8 @@
 // angle axis gets a second axis on top with Q in 1/A.  With the model of the fit
 // (the entry file), every channel panel gets a strip of normalized residuals
 // under it and the asymmetry shares the bottom row with the depth profile.
+// Without a fit the model is the start values of the entry file, or there is
+// none and the picture shows the measured points alone.
 #pragma once
 
 #include <optional>
@@ -54,17 +62,21 @@ std::string usage();
 // convergence; empty for 1 (converged).
 std::string status_message(int status);
 
-// Title lines: data-file name, last iteration and normalized chi-square from
-// the results file, a note at the iteration limit, the end-status message.
-std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile& fit,
-                                    std::optional<int> status);
+// Title lines.  After a fit: data-file name, last iteration and normalized
+// chi-square from the results file, a note at the iteration limit, the
+// end-status message.  Without one (fit == nullptr): the data-file name and
+// what is drawn, the start values of the entry file `start_model` or, when it
+// is empty, the measured points alone.
+std::vector<std::string> plot_title(const std::string& data_name, const ResultsFile* fit,
+                                    std::optional<int> status, const std::string& start_model = "");
 
 struct PlotInput {
   std::string data_name;
   MeasuredData data;
-  std::array<Curve, kChannels> curves;
-  ResultsFile fit;
-  std::optional<double> wavelength;  // A
+  std::array<Curve, kChannels> curves;  // the model; empty without one
+  std::optional<ResultsFile> fit;       // empty before a fit
+  std::string start_model;              // without a fit: the entry file of the curves
+  std::optional<double> wavelength;     // A
   int first = 0;
   int last = 0;
   std::optional<int> status;
@@ -83,16 +95,18 @@ struct PlotJob {
   std::string script;           // gnuplot script reading them
 };
 
-// Builds the data files and the script.  `dir` is the absolute directory the
-// data files will be written to; `output` is the file gnuplot writes.
-PlotJob build_plot(const PlotInput& in, const std::string& dir, const std::string& output,
-                   Format format, int width, int height);
+// Builds the data files and the script.  `output` is the file gnuplot writes,
+// named like the data files relative to the directory gnuplot runs in.
+PlotJob build_plot(const PlotInput& in, const std::string& output, Format format, int width,
+                   int height);
 
 // The depth profile as text: a comment line naming the source, then one line
 // per grid point with the columns depth[A] nuclear magnetic (1e-6 A^-2).
 std::string profile_table_text(const DepthProfile& p, const std::string& source);
 
-// A text as a gnuplot single-quoted string (no escapes are processed inside).
+// A text as a gnuplot single-quoted string, in which gnuplot processes no
+// escape, backquote or macro; a control character, which could end the string
+// and the command (a line end), is written as the four characters \xHH.
 std::string gnuplot_quote(const std::string& s);
 
 }  // namespace tessaline::plot

@@ -162,27 +162,17 @@ double token_value(const std::string& text, const textio::TokenPosition& at) {
 
 Problem prepare_problem(const Options& o) {
   Problem p;
+  p.sources = std::make_unique<EntrySources>();
   try {
-    p.base = load_problem({o.entry, o.data, o.first, o.last});
+    p.base = load_problem({o.entry, o.data, o.first, o.last}, p.sources.get());
     p.entry_name = o.entry;
     p.entry_text = read_entry_bytes(o.entry);
   } catch (const std::exception& e) {
     throw ScanError(e.what());
   }
-  // The entry file once more, for the places and units of its values and the
-  // kernel as the file gives it (build_collimation leaves one point when sigma
-  // is not positive).
-  p.sources = std::make_unique<EntrySources>();
-  const auto entry = make_tables();
-  entry->pi = kPi;
-  try {
-    std::istringstream in(p.entry_text);
-    textio::OutStream quiet;  // never opened: the echo is dropped
-    read_entry_file(*entry, in, o.entry, quiet, p.sources.get());
-  } catch (const std::exception& e) {
-    throw ScanError(o.entry + " changed while it was read: " + e.what());
-  }
-  p.j0 = entry->j0;
+  // The kernel as the entry file gives it: the step and sigma as written (a
+  // sigma of 0 or less leaves a kernel of one point in the tables).
+  p.j0 = p.base->j0;
   p.step_mrad = token_value(p.entry_text, p.sources->coll_step);
   p.sigma_mrad = token_value(p.entry_text, p.sources->coll_sigma);
 
@@ -198,13 +188,13 @@ Problem prepare_problem(const Options& o) {
             "kernel that each point stretches to its own width: a scan of sigma would change "
             "nothing.  Scale the resolutions in the data file instead, or scan another setting");
       }
-      if (!(entry->coll_sigma > 0)) {
+      if (!(p.sigma_mrad > 0)) {
         throw ScanError("--sigma: " + o.entry + " line " +
                         std::to_string(p.sources->coll_sigma.line) +
                         ": the collimation sigma is not positive, so there is no kernel whose "
                         "width a scan could change; give the entry file j0, a step and a sigma");
       }
-      if (entry->j0 < 2) {
+      if (p.j0 < 2) {
         throw ScanError("--sigma: " + o.entry +
                         " has a kernel of one point (j0 = 1), which takes no width from sigma; "
                         "give it j0 of 7 or more");
@@ -247,7 +237,7 @@ void set_grid_point(Tables& t, const Problem& p, int g) {
         build_collimation(t);
         break;
       case AxisKind::kParam:
-        t.PARAM(a.slot) = param_from_entry(v[k], p.unit(a.slot), t.SCALE(a.slot));
+        t.PARAM(a.slot) = p.to_param(a.slot, v[k]);
         if (t.STEPLIM(a.slot) > 0) {
           t.STEPLIM(a.slot) = 0;
           ++t.NFIX;
@@ -266,7 +256,7 @@ std::vector<double> start_values(const Problem& p, int g, int s, double spread,
   const Tables& t = *p.base;
   std::vector<double> v;
   v.reserve(p.free.size());
-  for (const int i : p.free) v.push_back(entry_from_param(t.PARAM(i), p.unit(i), t.SCALE(i)));
+  for (const int i : p.free) v.push_back(p.to_entry(i, t.PARAM(i)));
   if (s <= 1) return v;
   std::seed_seq seq{static_cast<std::uint32_t>(seed), static_cast<std::uint32_t>(seed >> 32),
                     static_cast<std::uint32_t>(g), static_cast<std::uint32_t>(s)};
@@ -275,8 +265,7 @@ std::vector<double> start_values(const Problem& p, int g, int s, double spread,
     const int i = p.free[k];
     const double u = static_cast<double>(rng() >> 11) * 0x1.0p-53;  // [0, 1)
     const double x = v[k] * (1 + spread * (2 * u - 1));
-    v[k] = std::clamp(x, entry_from_param(t.PARMIN(i), p.unit(i), t.SCALE(i)),
-                      entry_from_param(t.PARMAX(i), p.unit(i), t.SCALE(i)));
+    v[k] = std::clamp(x, p.to_entry(i, t.PARMIN(i)), p.to_entry(i, t.PARMAX(i)));
   }
   return v;
 }
@@ -287,7 +276,7 @@ void prepare_fit(Tables& t, const Problem& p, int g, int start_number,
   if (start_number == 1) return;
   for (std::size_t k = 0; k < p.free.size(); ++k) {
     const int i = p.free[k];
-    t.PARAM(i) = param_from_entry(start[k], p.unit(i), t.SCALE(i));
+    t.PARAM(i) = p.to_param(i, start[k]);
   }
 }
 
@@ -295,7 +284,7 @@ std::vector<double> entry_values(const Problem& p, const std::vector<double>& va
   std::vector<double> v;
   for (std::size_t k = 0; k < p.free.size(); ++k) {
     const int i = p.free[k];
-    v.push_back(entry_from_param(values[k], p.unit(i), p.base->SCALE(i)));
+    v.push_back(p.to_entry(i, values[k]));
   }
   return v;
 }

@@ -42,6 +42,14 @@ struct Problem {
 
   // The unit the entry file gives slot i in.
   EntryUnit unit(int i) const { return sources->slot(i).unit; }
+  // A value of slot i as the entry file gives it, stored as its reader stores
+  // it (PARAM); and a PARAM value of slot i in the entry file's unit.
+  double to_param(int i, double v) const {
+    return entry_to_physical(v, unit(i)) * base->SCALE(i);
+  }
+  double to_entry(int i, double param) const {
+    return physical_to_entry(param / base->SCALE(i), unit(i));
+  }
 };
 
 // Reads the entry and data files and checks that the scans of `o` can be made

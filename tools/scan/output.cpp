@@ -14,6 +14,7 @@
 
 #include "driver/problem.hpp"
 #include "report/report.hpp"
+#include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 
 extern char** environ;

@@ -159,8 +159,8 @@ int scan(const Options& o, const std::atomic<int>* stop) {
   for (const Axis& a : p.grid.axes) {
     if (a.kind != AxisKind::kParam) continue;
     const Tables& t = *p.base;
-    const double lo = entry_from_param(t.PARMIN(a.slot), p.unit(a.slot), t.SCALE(a.slot));
-    const double hi = entry_from_param(t.PARMAX(a.slot), p.unit(a.slot), t.SCALE(a.slot));
+    const double lo = p.to_entry(a.slot, t.PARMIN(a.slot));
+    const double hi = p.to_entry(a.slot, t.PARMAX(a.slot));
     if (a.first < lo || a.last > hi) {
       warn("--param " + std::to_string(a.slot) + ": the range leaves the bounds within which a fit "
            "would hold the value; the grid points outside them are fitted all the same");

@@ -12,7 +12,10 @@
 // model value plus 1e-7 (default REL 0.05).  With --noise, Gaussian noise of the error bars is
 // added, drawn from the given seed (a 64-bit Mersenne twister), which is printed.
 // Numbers are written with 17 significant digits, so that a file without noise
-// holds the model values to the last bit.
+// holds the model values to the last bit.  An OUT that is ENTRY or DATA is
+// refused before anything is read.  Exit status: 0 written, 1 a stop of the
+// program on ENTRY or DATA, 2 a bad command line, a file that cannot be read or
+// written, or a standard output that fails.
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -27,6 +30,7 @@
 #include "model/angle_groups.hpp"
 #include "model/point_optics.hpp"
 #include "tables/tables.hpp"
+#include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 
 namespace {
@@ -49,6 +53,12 @@ bool parse_double(const char* s, double& v) {
 
 int main(int argc, char** argv) {
   using namespace tessaline;
+  try {
+    textio::check_standard_streams();
+  } catch (const textio::TextError& e) {
+    std::fprintf(stderr, "tessaline-sim: %s\n", e.what());
+    return kExitTextError;
+  }
   if (argc < 4) return usage();
   const std::string entry = argv[1];
   std::string data, out;
@@ -85,6 +95,9 @@ int main(int argc, char** argv) {
   t->pi = kPi;
   textio::OutStream quiet;  // the entry file's echo is not wanted here
   try {
+    std::vector<textio::NamedFile> inputs{{entry, "entry file"}};
+    if (!grid) inputs.push_back({data, "data file"});
+    textio::check_outputs(inputs, {{out, "new data file"}});
     read_entry_file(*t, entry, quiet);
     if (grid) {
       set_classic_channels(*t, t->nn);
@@ -132,21 +145,23 @@ int main(int argc, char** argv) {
     channels[static_cast<std::size_t>(channel_of(t->POINTS(k + 3)) - 1)].push_back(points.back());
   }
   try {
+    textio::StagedFiles files;
     // A point list gives back a point list of the same channels and resolutions.
     if (t->point_list) {
-      write_point_list(out, channels);
+      stage_point_list(files, out, channels);
     } else {
-      write_data_file(out, points);
+      stage_data_file(files, out, points);
     }
-  } catch (const WriteError& e) {
+    textio::flush_standard_output();  // the seed was seen, or nothing is written
+    commit_files(files);
+  } catch (const std::runtime_error& e) {  // WriteError, textio::TextError
     std::fprintf(stderr, "tessaline-sim: %s\n", e.what());
     return kExitTextError;
   }
   if (t->point_list) {
-    std::printf("tessaline-sim: a point list of %d points written to %s\n", t->npoint,
-                out.c_str());
+    std::printf("tessaline-sim: a point list of %d points written to %s\n", t->npoint, out.c_str());
   } else {
     std::printf("tessaline-sim: %d points per channel written to %s\n", t->nn, out.c_str());
   }
-  return kExitNormal;
+  return textio::finish_standard_output("tessaline-sim", kExitNormal, kExitTextError);
 }
