@@ -80,7 +80,8 @@ TEST(ScanTool, BadInputIsRefusedAndNothingIsWritten) {
       {{"film.ent", "film.dat", "--zero", "0:1:3", "--out", "plain.txt/sub"},
        {1, "cannot create the output directory plain.txt/sub"}},
       {{"film.ent", "film.dat", "--zero", "0:1:3", "--write-entry", "film.ent", "--out", "o"},
-       {1, "film.ent names an input of the scan"}},
+       {1, "the entry file of the best setting to write, \"film.ent\", is the same file as the "
+           "entry file \"film.ent\""}},
       {{"film.ent", "film.dat", "--zero", "0:1:3", "--write-entry", "nodir/x.ent", "--out", "o"},
        {1, "its directory nodir does not exist"}},
       {{"--merge", "nothing.txt"}, {1, "nothing.txt"}},
@@ -225,6 +226,13 @@ TEST(ScanTool, SharesMergeIntoTheTableOfOneRun) {
   EXPECT_EQ(dir.read("merged/report.txt"), dir.read("whole/report.txt"));
   EXPECT_EQ(dir.read("merged/best/VreloBag.dat"), dir.read("whole/best/VreloBag.dat"));
 
+  // The merged table may not replace one of the tables it joins.
+  const std::string whole_table = dir.read("whole/table.txt");
+  const Outcome self = scan_tool(dir, {"--merge", "whole/table.txt", "--out", "whole"});
+  EXPECT_EQ(self.status, 1);
+  EXPECT_NE(self.err.find("is the same file as the scan table"), std::string::npos) << self.err;
+  EXPECT_EQ(dir.read("whole/table.txt"), whole_table);
+
   // A share missing: the table and the report say so, and the status too.
   const Outcome two = scan_tool(
       dir, {"--merge", "parts/table-1-of-3.txt", "parts/table-3-of-3.txt", "--out", "two"});
@@ -232,6 +240,20 @@ TEST(ScanTool, SharesMergeIntoTheTableOfOneRun) {
   EXPECT_NE(two.err.find("no table for share 2/3"), std::string::npos) << two.err;
   EXPECT_NE(dir.read("two/table.txt").find("# end: incomplete: no table for share 2/3"),
             std::string::npos);
+}
+
+TEST(ScanTool, AStandardOutputThatFailsIsNoSuccess) {
+  ScratchDir dir;
+  copy_example(dir);
+  dir.write("answers.txt", "");
+  tessaline::testing::Child child(dir, TESSALINE_SCAN_EXE,
+                                  {"film.ent", "film.dat", "--zero", "0:0.1:3", "--out", "f"},
+                                  "answers.txt", "/dev/full", "stderr.txt");
+  const int rc = child.wait();
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_NE(dir.read("stderr.txt").find("cannot write to standard output"), std::string::npos)
+      << dir.read("stderr.txt");
 }
 
 TEST(ScanTool, ASearchFromManyStartsListsItsMinima) {

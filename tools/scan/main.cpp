@@ -5,15 +5,16 @@
 // This front end parses the command line, turns SIGINT and SIGTERM into a
 // flag that the fits look at (the run then writes the table of what it has
 // fitted, marked incomplete, within one iteration of every fit running) and
-// runs the library.  Exit status: 0 done, 1 an input that cannot be used or a file that
-// cannot be written, 2 a bad command line, 128 + the signal's number when
-// stopped by one.
+// runs the library.  Exit status: 0 done, 1 an input that cannot be used, a
+// file that cannot be written or a standard output that fails, 2 a bad command
+// line, 128 + the signal's number when stopped by one.
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "textio/output_files.hpp"
 #include "tools/scan/scan.hpp"
 #include "tools/scan/tool.hpp"
 
@@ -51,6 +52,13 @@ int main(int argc, char** argv) {
     std::printf("%s", usage().c_str());
     return 0;
   }
+  try {
+    tessaline::textio::check_standard_streams();
+  } catch (const tessaline::textio::TextError& e) {
+    std::fprintf(stderr, "tessaline-scan: %s\n", e.what());
+    return kExitFailure;
+  }
   catch_signals();
-  return run_tool(o, &stop_signal);
+  const int status = run_tool(o, &stop_signal);
+  return tessaline::textio::finish_standard_output("tessaline-scan", status, kExitFailure);
 }

@@ -98,13 +98,20 @@ void prepare_output_dir(const std::string& dir) {
   ::unlink(probe.c_str());
 }
 
-void check_output_file(const std::string& path, const std::vector<std::string>& inputs) {
-  std::error_code ec;
-  for (const std::string& in : inputs) {
-    if (fs::exists(path, ec) && fs::equivalent(path, in, ec)) {
-      throw ScanError(path + " names an input of the scan; the entry file is written elsewhere");
-    }
+void check_names(const std::vector<textio::NamedFile>& inputs, const std::string& dir,
+                 const Share& share, const std::optional<std::string>& write_entry) {
+  std::vector<textio::NamedFile> outputs = {{dir + "/" + table_file(share), "scan table"},
+                                            {dir + "/" + kReportFile, "report"}};
+  if (write_entry) outputs.push_back({*write_entry, "entry file of the best setting"});
+  try {
+    textio::check_outputs(inputs, outputs);
+  } catch (const textio::TextError& e) {
+    throw ScanError(e.what());
   }
+}
+
+void check_output_file(const std::string& path) {
+  std::error_code ec;
   const fs::path parent = fs::path(path).has_parent_path() ? fs::path(path).parent_path() : ".";
   if (fs::is_directory(path, ec)) throw ScanError(path + " is a directory, not a file");
   if (!fs::is_directory(parent, ec) || ::access(parent.c_str(), W_OK | X_OK) != 0) {

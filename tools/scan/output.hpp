@@ -3,13 +3,17 @@
 // in the output directory), the files of the best fit and the entry files.
 //
 // Each file is written whole under a temporary name and renamed into place
-// when complete (textio::replace_file), so that an interrupted or failed run
-// never leaves a file half written; the best fit's files are written into a
-// temporary directory that replaces DIR/best when they are all there.
+// when complete (textio::replace_file, the text layer's writer of whole
+// files), so that an interrupted or failed run never leaves a file half
+// written; the best fit's files are written into a temporary directory that
+// replaces DIR/best when they are all there.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "textio/output_files.hpp"
 #include "tools/scan/fits.hpp"
 #include "tools/scan/report.hpp"
 #include "tools/scan/table.hpp"
@@ -29,9 +33,15 @@ std::string table_file(const Share& share);
 // sure that files can be created in it.  Throws ScanError naming it.
 void prepare_output_dir(const std::string& dir);
 
-// Makes sure that `path` can be written (its directory exists and takes new
-// files) and names none of `inputs`.  Throws ScanError.
-void check_output_file(const std::string& path, const std::vector<std::string>& inputs);
+// Refuses (ScanError) a run whose files to write name one of its inputs or
+// one another (textio::check_outputs): the table and the report in `dir`, and
+// the entry file to write when there is one.
+void check_names(const std::vector<textio::NamedFile>& inputs, const std::string& dir,
+                 const Share& share, const std::optional<std::string>& write_entry);
+
+// Makes sure that `path` can be written: its directory exists and takes new
+// files.  Throws ScanError.
+void check_output_file(const std::string& path);
 
 // Writes a whole text file in place; throws ScanError.
 void write_text_file(const std::string& path, const std::string& text);

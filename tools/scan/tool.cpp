@@ -153,9 +153,10 @@ int finish(const Options& o, const ScanTable& table, const Problem* p,
 }
 
 int scan(const Options& o, const std::atomic<int>* stop) {
+  check_names({{o.entry, "entry file"}, {o.data, "data file"}}, o.out, o.part, o.write_entry);
   const Problem p = prepare_problem(o);
   prepare_output_dir(o.out);
-  if (o.write_entry) check_output_file(*o.write_entry, {o.entry, o.data});
+  if (o.write_entry) check_output_file(*o.write_entry);
   for (const Axis& a : p.grid.axes) {
     if (a.kind != AxisKind::kParam) continue;
     const Tables& t = *p.base;
@@ -215,11 +216,17 @@ int scan(const Options& o, const std::atomic<int>* stop) {
 }
 
 int merge(const Options& o) {
+  std::vector<textio::NamedFile> inputs;
+  for (const std::string& name : o.merge) inputs.push_back({name, "scan table"});
+  check_names(inputs, o.out, Share{}, o.write_entry);
   std::vector<ScanTable> tables;
   for (const std::string& name : o.merge) tables.push_back(read_table(name));
   const ScanTable table = merge_tables(tables, o.merge);
+  inputs.push_back({table.head.entry, "entry file"});
+  inputs.push_back({table.head.data, "data file"});
+  check_names(inputs, o.out, Share{}, o.write_entry);
   prepare_output_dir(o.out);
-  if (o.write_entry) check_output_file(*o.write_entry, {table.head.entry, table.head.data});
+  if (o.write_entry) check_output_file(*o.write_entry);
   const std::string table_path = o.out + "/" + table_file(Share{});
   write_text_file(table_path, table_text(table));
   say("tessaline-scan: " + std::to_string(tables.size()) + " table" +
