@@ -44,12 +44,7 @@ Outcome scan_until(const ScratchDir& dir, const std::vector<std::string>& args, 
                                   "stderr.txt");
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   child.signal(sig);
-  const int rc = child.wait();
-  Outcome o;
-  o.status = rc == -1 ? 124 : WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.out = dir.read("stdout.txt");
-  o.err = dir.read("stderr.txt");
-  return o;
+  return tessaline::testing::outcome_of(dir, child.wait());
 }
 
 // The example's entry file and its 600 points in dir.
