@@ -63,18 +63,31 @@ inline double physical_to_entry(double phys, EntryUnit unit) {
 }
 
 // Where one value of the entry file stands: its number token (TokenPosition:
-// line, byte column and length in the raw file), and the unit it is given in.
+// line, byte column and length in the raw file), the unit it is given in, and
+// the line of its mark.
 struct ValueSource {
   textio::TokenPosition token;
   EntryUnit unit = EntryUnit::kNone;
+  int mark_line = 0;  // the line of its fixed mark
 };
 
 // The sources of the values of an entry file: each PARAM slot it fills
-// (1..NPAR), and the number of layers, which fixes how many slots there are.
+// (1..NPAR), the number of layers, which fixes how many slots there are, and
+// the settings that no fit moves (collimation step and sigma, zero
+// correction, all in mrad).
 struct EntrySources {
   Table<ValueSource, kMaxPar> slot;
   textio::TokenPosition nlay;
+  textio::TokenPosition coll_step;
+  textio::TokenPosition coll_sigma;
+  textio::TokenPosition zero_correction;
 };
+
+// The unit of a value as the results file and `tessaline-entry show` print it
+// (the physical unit of its PARAM slot over SCALE): "A", "A^-2", "rad" or "".
+const char* physical_unit(EntryUnit unit);
+// The unit the entry file gives a value in: "A", "1e-6 A^-2", "mrad" or "".
+const char* entry_unit_name(EntryUnit unit);
 
 // Reads the entry file `name`, echoes it on `console` and fills the parameter
 // tables and the scalar settings (wavelength, nn, j0, collimation step and sigma in

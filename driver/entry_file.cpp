@@ -102,7 +102,7 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, En
   const double phys = entry_to_physical(v, unit);
   t_.PARAM(i) = phys * t_.SCALE(i);
 
-  const double shown = unit == EntryUnit::kMicro ? phys : v;
+  const double shown = unit == EntryUnit::kMicro ? v * 1.0e-6 : v;
   Record r;
   r.A(echo.label);
   if (echo.form == 'E')
@@ -112,6 +112,7 @@ bool EntryReader::parameter(int i, const Echo& echo, const std::string& what, En
   console_.write_no_advance(r);
 
   const bool fixed = mark(what);
+  if (sources_ != nullptr) sources_->slot(i).mark_line = in_.line_number();
   if (fixed) {
     fix(i);
     console_.write(Record().A("fixed", echo.suffix_w));
@@ -164,6 +165,7 @@ void EntryReader::read() {
     in_.read(pol[j], what);
     pol_source[j].token = in_.last_token();
     pol_fixed[j] = mark(what);
+    pol_source[j].mark_line = in_.line_number();
     if (j == 2) separator("the analyser polarization Pf");
   }
   separator("the wavelength");
@@ -187,10 +189,12 @@ void EntryReader::read() {
 
   double step = 0;
   in_.read(step, "the collimation step in mrad");
+  if (sources_ != nullptr) sources_->coll_step = in_.last_token();
   console_.write(Record().A("Step [mrad]     : ").E(step, 11, 4));
   t_.coll_step = step / 1000.0;
   double sigma = 0;
   in_.read(sigma, "the collimation sigma in mrad");
+  if (sources_ != nullptr) sources_->coll_sigma = in_.last_token();
   console_.write(Record().A("\"sigma\" [mrad]  : ").E(sigma, 11, 4));
   t_.coll_sigma = sigma / 1000.0;
 
@@ -233,6 +237,7 @@ void EntryReader::read() {
   separator("the zero correction");
   double zero = 0;
   in_.read(zero, "the zero correction in mrad");
+  if (sources_ != nullptr) sources_->zero_correction = in_.last_token();
   console_.write(Record().A("Correction of \"zero\"   [mrad]:").E(zero, 12, 4));
   t_.zero_correction = zero / 1000.0;
   in_.close();
@@ -251,7 +256,32 @@ void EntryReader::read() {
   }
 }
 
+// The names of each unit: as the results file prints the value, as the entry
+// file gives it.
+struct UnitNames {
+  const char* physical;
+  const char* entry;
+};
+
+UnitNames unit_names(EntryUnit unit) {
+  switch (unit) {
+    case EntryUnit::kAngstrom:
+      return {"A", "A"};
+    case EntryUnit::kMicro:
+      return {"A^-2", "1e-6 A^-2"};
+    case EntryUnit::kMilli:
+      return {"rad", "mrad"};
+    case EntryUnit::kNone:
+      break;
+  }
+  return {"", ""};
+}
+
 }  // namespace
+
+const char* physical_unit(EntryUnit unit) { return unit_names(unit).physical; }
+
+const char* entry_unit_name(EntryUnit unit) { return unit_names(unit).entry; }
 
 bool usable_wavelength(double wavelength) {
   // Every wave number is 2 pi sin(theta) / wavelength, and the optics square it:

@@ -11,6 +11,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -47,6 +50,39 @@ struct Splice {
   std::size_t length;
   std::string text;
 };
+
+// Byte offset of the start of every line of `text`.
+std::vector<std::size_t> line_starts(const std::string& text) {
+  std::vector<std::size_t> starts = {0};
+  for (std::size_t k = 0; k < text.size(); ++k)
+    if (text[k] == '\n') starts.push_back(k + 1);
+  return starts;
+}
+
+// The splice that writes `text` over the number token `token`.
+Splice splice_at(const std::vector<std::size_t>& line_start, const textio::TokenPosition& token,
+                 std::string text) {
+  const std::size_t offset = line_start[static_cast<std::size_t>(token.line - 1)] +
+                             static_cast<std::size_t>(token.column - 1);
+  return {offset, static_cast<std::size_t>(token.length), std::move(text)};
+}
+
+// `text` with every splice applied; the splices do not overlap.
+std::string apply_splices(const std::string& text, std::vector<Splice> splices) {
+  // The polarization values come first in the file but last in the vector.
+  std::sort(splices.begin(), splices.end(),
+            [](const Splice& a, const Splice& b) { return a.offset < b.offset; });
+  std::string out;
+  std::size_t at = 0;
+  for (const Splice& s : splices) {
+    out.append(text, at, s.offset - at);
+    out += s.text;
+    at = s.offset + s.length;
+  }
+  out.append(text, at, std::string::npos);
+  return out;
+}
+
 
 struct ReadEntry {
   std::unique_ptr<Tables> t = make_tables();
@@ -87,6 +123,29 @@ std::string read_entry_bytes(const std::string& name) {
   }
   if (in.bad()) throw textio::TextError("entry file \"" + name + "\" cannot be read");
   return text;
+}
+
+std::string shortest_number(double v) {
+  char buf[40];
+  if (!std::isfinite(v)) {
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+  }
+  int digits = 1;
+  for (; digits < 17; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    if (std::strtod(buf, nullptr) == v) break;
+  }
+  // Fixed notation for the magnitudes people write that way (130, not
+  // 1.3e+02), with the same significant digits.
+  const double magnitude = std::fabs(v);
+  if (magnitude >= 1e-4 && magnitude < 1e15) {
+    const int exponent = static_cast<int>(std::floor(std::log10(magnitude)));
+    std::snprintf(buf, sizeof buf, "%.*f", std::max(0, digits - 1 - exponent), v);
+    if (std::strtod(buf, nullptr) == v) return buf;
+  }
+  std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+  return buf;
 }
 
 std::string shift_decimal(std::string_view number, int shift) {
@@ -165,10 +224,7 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
 
   std::vector<Splice> splices;
   std::vector<bool> spliced(static_cast<std::size_t>(t.NPAR) + 1, false);
-  // Byte offset of the start of every line of the old text.
-  std::vector<std::size_t> line_start = {0};
-  for (std::size_t k = 0; k < old_text.size(); ++k)
-    if (old_text[k] == '\n') line_start.push_back(k + 1);
+  const std::vector<std::size_t> line_start = line_starts(old_text);
 
   for (int i = 1; i <= t.NPAR; ++i) {
     const ResultsParameter& p = block.parameters[static_cast<std::size_t>(i - 1)];
@@ -207,25 +263,14 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
       throw UpdateRefused(where_old + ": the value of parameter " + std::to_string(i) + " (" +
                           name + ") is left out with a slash; write a number there");
     }
-    const std::size_t offset = line_start[static_cast<std::size_t>(v.token.line - 1)] +
-                               static_cast<std::size_t>(v.token.column - 1);
-    splices.push_back({offset, static_cast<std::size_t>(v.token.length),
-                       shift_decimal(p.value_text, entry_unit_shift(v.unit))});
+    splices.push_back(
+        splice_at(line_start, v.token, shift_decimal(p.value_text, entry_unit_shift(v.unit))));
     spliced[static_cast<std::size_t>(i)] = true;
   }
 
-  // The polarization values come first in the file but last in the vector.
-  std::sort(splices.begin(), splices.end(),
-            [](const Splice& a, const Splice& b) { return a.offset < b.offset; });
   EntryUpdate u;
-  std::size_t at = 0;
-  for (const Splice& s : splices) {
-    u.text.append(old_text, at, s.offset - at);
-    u.text += s.text;
-    at = s.offset + s.length;
-  }
-  u.text.append(old_text, at, std::string::npos);
   u.replaced = static_cast<int>(splices.size());
+  u.text = apply_splices(old_text, std::move(splices));
 
   // Read back: every replaced value must now print as the block printed it.
   const ReadEntry now = read_entry_text(u.text, old_name);
@@ -238,6 +283,82 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
     }
   }
   return u;
+}
+
+std::string edit_entry_text(const std::string& old_text, const std::string& old_name,
+                            const EntryEdits& edits) {
+  // Each value to write: a parameter slot (> 0) or one of the settings, its text.
+  enum : int { kStep = -1, kSigma = -2, kZero = -3 };
+  struct Edit {
+    int target;
+    std::string text;
+    std::string what;
+  };
+  const auto token_of = [](const EntrySources& s, int target) -> const textio::TokenPosition& {
+    if (target == kStep) return s.coll_step;
+    if (target == kSigma) return s.coll_sigma;
+    if (target == kZero) return s.zero_correction;
+    return s.slot(target).token;
+  };
+
+  const ReadEntry old = read_entry_text(old_text, old_name);
+  const auto check_slot = [&](int i) {
+    if (i < 1 || i > old.t->NPAR) {
+      throw UpdateRefused(old_name + " has no parameter " + std::to_string(i) + " (it has " +
+                          std::to_string(old.t->NPAR) + ")");
+    }
+  };
+  std::vector<Edit> list;
+  if (edits.coll_step) list.push_back({kStep, shortest_number(*edits.coll_step), "the collimation step"});
+  if (edits.coll_sigma) {
+    list.push_back({kSigma, shortest_number(*edits.coll_sigma), "the collimation sigma"});
+  }
+  if (edits.zero_correction) {
+    list.push_back({kZero, shortest_number(*edits.zero_correction), "the zero correction"});
+  }
+  for (const auto& [i, value] : edits.slots) {
+    check_slot(i);
+    list.push_back({i, shortest_number(value),
+                    "the value of parameter " + std::to_string(i) + " (" +
+                        std::string(trimmed_name(old.t->PARNAM(i))) + ")"});
+  }
+
+  const std::vector<std::size_t> line_start = line_starts(old_text);
+  std::vector<Splice> splices;
+  for (const Edit& e : list) {
+    const textio::TokenPosition& token = token_of(*old.sources, e.target);
+    if (token.length == 0) {
+      throw UpdateRefused(old_name + " line " + std::to_string(token.line) + ": " + e.what +
+                          " is left out with a slash; write a number there");
+    }
+    splices.push_back(splice_at(line_start, token, e.text));
+  }
+  for (const int i : edits.fix) {
+    check_slot(i);
+    // Only the first character of a mark line counts.
+    if (old.t->STEPLIM(i) > 0) {
+      const textio::TokenPosition line_start_token{old.sources->slot(i).mark_line, 1, 0};
+      splices.push_back(splice_at(line_start, line_start_token, "F"));
+    }
+  }
+  std::string text = apply_splices(old_text, std::move(splices));
+
+  // Read back: every value must stand where the reader takes it from, and
+  // every slot to fix must be fixed.
+  const ReadEntry now = read_entry_text(text, old_name);
+  for (const int i : edits.fix) {
+    if (now.t->STEPLIM(i) > 0) {
+      throw std::logic_error("parameter " + std::to_string(i) + " is still free");
+    }
+  }
+  const std::vector<std::size_t> new_start = line_starts(text);
+  for (const Edit& e : list) {
+    const Splice at = splice_at(new_start, token_of(*now.sources, e.target), "");
+    if (text.compare(at.offset, at.length, e.text) != 0) {
+      throw std::logic_error(e.what + " was not written where the reader reads it");
+    }
+  }
+  return text;
 }
 
 std::string update_failure_message(const std::exception& e, const std::string& entry_name,

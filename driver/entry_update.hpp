@@ -9,11 +9,14 @@
 // results file holds come back as the same six digits.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "driver/driver.hpp"
 #include "report/readers.hpp"
 
 namespace tessaline {
@@ -45,6 +48,28 @@ EntryUpdate update_entry_text(const std::string& old_text, const std::string& ol
                               const ResultsBlock& block, const std::string& results_name,
                               const std::vector<int>& fixed_too = {});
 
+// Values to write into an entry file in place, each in the entry file's own
+// unit: the collimation step and sigma and the zero correction in mrad, a
+// parameter slot's value as the file gives it (scattering-length densities in
+// 1e-6 A^-2, alpha_0 in mrad; physical_to_entry converts).
+struct EntryEdits {
+  std::optional<double> coll_step;
+  std::optional<double> coll_sigma;
+  std::optional<double> zero_correction;
+  std::vector<std::pair<int, double>> slots;  // slot (1..NPAR), value
+  std::vector<int> fix;  // slots whose mark is to fix them
+};
+
+// The entry text `old_text` (read as the program reads it, under the name
+// `old_name`) with the values of `edits` written over the old ones, each with
+// the fewest digits that read back as the same number, and an "F" put in
+// front of the mark of every slot to fix that is free; every other byte is
+// kept.  Throws UpdateRefused for a slot the file does not have
+// or a value it leaves out with a slash, and whatever the entry-file reader
+// throws when the text cannot be read.
+std::string edit_entry_text(const std::string& old_text, const std::string& old_name,
+                            const EntryEdits& edits);
+
 // What a tool reports when the entry file `entry_name` could not be brought to
 // the block of `results_name`: for UpdateRefused "RESULTS does not belong to
 // ENTRY: " and the reason; for a stop of the program "ENTRY is refused by the
@@ -57,6 +82,11 @@ std::string update_failure_message(const std::exception& e, const std::string& e
 // 64 MiB (the largest entry file has some 6,600 short lines).  Throws
 // textio::TextError when the file cannot be read or is larger.
 std::string read_entry_bytes(const std::string& name);
+
+// A number with the fewest significant digits that read back as the same
+// number ("0.05", not "0.050000000000000003"); "nan" or "inf" when it is not
+// finite.
+std::string shortest_number(double v);
 
 // A number written as the monitor writes it (for example 0.509370E-05) times
 // 10^shift, written with the same significant digits: 0.509370E-05 shifted by

@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <limits>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "driver/driver.hpp"
 
@@ -137,7 +140,7 @@ std::string no_number(F f) {
   return "";
 }
 
-TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
+TEST(EntrySources, EveryValueAndMarkIsFoundInTheRawBytes) {
   const std::string text = fill(kOld);
   const Read r = read(text);
   ASSERT_EQ(r.t->NPAR, 23);
@@ -167,6 +170,17 @@ TEST(EntrySources, EveryValueIsFoundInTheRawBytes) {
                                                         {18, EntryUnit::kNone}}) {
     EXPECT_EQ(r.src->slot(k).unit, unit) << "slot " << k;
   }
+  // The settings that no fit moves, and the marks.
+  EXPECT_EQ(at(r.src->coll_step), "0.1");
+  EXPECT_EQ(at(r.src->coll_sigma), "0.15");
+  EXPECT_EQ(r.src->coll_sigma.line, 20);
+  EXPECT_EQ(at(r.src->zero_correction), "0.0");
+  EXPECT_EQ(r.src->zero_correction.line, static_cast<int>(raw.size()));
+  // The mark of a value is the next line; the polarization's come first.
+  EXPECT_EQ(r.src->slot(1).mark_line, 26);
+  EXPECT_EQ(raw.at(25), "-\r");
+  EXPECT_EQ(r.src->slot(18).mark_line, 2);
+  EXPECT_EQ(raw.at(r.src->slot(12).mark_line - 1), "- free\r");
 }
 
 TEST(EntryUpdate, FreeValuesReplacedInTheFileUnitsAndEveryOtherByteKept) {
@@ -234,6 +248,88 @@ TEST(EntryUpdate, ABlockOfAnotherEntryFileIsRefused) {
                    "slash"),
             std::string::npos)
       << e;
+}
+
+TEST(EntryEdit, SettingsValuesAndMarksWrittenInPlace) {
+  const std::string old_text = fill(kOld);
+  EntryEdits e;
+  e.zero_correction = 0.05;
+  e.coll_sigma = 0.3;
+  e.coll_step = 0.2;
+  e.slots = {{2, 4.75}, {16, 0.1 + 0.2}};
+  e.fix = {1, 12, 3};  // 3 is fixed already
+  const std::string text = edit_entry_text(old_text, "old.ent", e);
+
+  Values values = kOld;
+  values[2] = "4.75";
+  values[16] = "0.30000000000000004";  // the fewest digits that read back as that number
+  std::string expected = fill(values);
+  const auto swap_once = [&expected](const std::string& from, const std::string& to) {
+    const std::size_t at = expected.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    expected.replace(at, from.size(), to);
+  };
+  swap_once("150\r\n7\r\n0.1\r\n0.15\r\n", "150\r\n7\r\n0.2\r\n0.3\r\n");
+  swap_once("thickness [A]\r\n-\r\n", "thickness [A]\r\nF-\r\n");
+  swap_once("<cos gamma>\r\n- free", "<cos gamma>\r\nF- free");
+  swap_once("---- zero\r\n0.0\r\n", "---- zero\r\n0.05\r\n");
+  EXPECT_EQ(text, expected);
+
+  const Read old = read(old_text);
+  const Read now = read(text);
+  EXPECT_EQ(now.t->zero_correction, 0.05 / 1000.0);
+  EXPECT_EQ(now.t->coll_sigma, 0.3 / 1000.0);
+  EXPECT_EQ(now.t->coll_step, 0.2 / 1000.0);
+  EXPECT_EQ(now.t->PARAM(2), entry_to_physical(4.75, EntryUnit::kMicro) * 1.0e6);
+  EXPECT_DOUBLE_EQ(now.t->PARAM(2) / now.t->SCALE(2), 4.75e-6);
+  EXPECT_DOUBLE_EQ(now.t->PARAM(16), 0.3e-3);  // alpha_0, given in mrad, held in rad
+  EXPECT_EQ(now.t->STEPLIM(1), 0);
+  EXPECT_EQ(now.t->STEPLIM(12), 0);
+  EXPECT_EQ(now.t->NFIX, old.t->NFIX + 2);
+}
+
+TEST(EntryEdit, ASlotTheFileDoesNotHaveOrAValueLeftOutIsRefused) {
+  EntryEdits e;
+  e.slots = {{24, 1.0}};
+  std::string m = refusal([&] { edit_entry_text(fill(kOld), "old.ent", e); });
+  EXPECT_NE(m.find("old.ent has no parameter 24 (it has 23)"), std::string::npos) << m;
+  e = EntryEdits{};
+  e.fix = {0};
+  m = refusal([&] { edit_entry_text(fill(kOld), "old.ent", e); });
+  EXPECT_NE(m.find("no parameter 0"), std::string::npos) << m;
+  e = EntryEdits{};
+  e.coll_sigma = 0.2;
+  std::string slash = fill(kOld);
+  slash.replace(slash.find("0.15\r\n"), 4, "/");
+  m = refusal([&] { edit_entry_text(slash, "old.ent", e); });
+  EXPECT_NE(m.find("old.ent line 20: the collimation sigma is left out with a slash"),
+            std::string::npos)
+      << m;
+}
+
+TEST(EntryUnits, TheNamesOfTheUnits) {
+  // As the entry file gives a value, and as the results file prints it.
+  EXPECT_STREQ(entry_unit_name(EntryUnit::kMicro), "1e-6 A^-2");
+  EXPECT_STREQ(entry_unit_name(EntryUnit::kMilli), "mrad");
+  EXPECT_STREQ(entry_unit_name(EntryUnit::kAngstrom), "A");
+  EXPECT_STREQ(physical_unit(EntryUnit::kMicro), "A^-2");
+  EXPECT_STREQ(physical_unit(EntryUnit::kMilli), "rad");
+  EXPECT_STREQ(physical_unit(EntryUnit::kNone), "");
+}
+
+TEST(EntryEdit, ShortestNumbers) {
+  EXPECT_EQ(shortest_number(0.05), "0.05");
+  EXPECT_EQ(shortest_number(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(shortest_number(-2.5e-300), "-2.5e-300");
+  EXPECT_EQ(shortest_number(1.0 / 3.0), "0.3333333333333333");
+  EXPECT_EQ(std::strtod(shortest_number(2.0 / 3.0).c_str(), nullptr), 2.0 / 3.0);
+  EXPECT_EQ(shortest_number(std::numeric_limits<double>::infinity()), "inf");
+  // Fixed notation where people write numbers so, exponents beyond.
+  EXPECT_EQ(shortest_number(130.0), "130");
+  EXPECT_EQ(shortest_number(-0.0001), "-0.0001");
+  EXPECT_EQ(shortest_number(123456.5), "123456.5");
+  EXPECT_EQ(shortest_number(5e-5), "5e-05");
+  EXPECT_EQ(shortest_number(2e15), "2e+15");
 }
 
 TEST(EntryUpdate, ResultsValuesAreComparedInTheMonitorsForm) {

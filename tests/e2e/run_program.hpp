@@ -208,6 +208,16 @@ struct Outcome {
   std::string err;
 };
 
+// The outcome of a child that wrote stdout.txt and stderr.txt in `dir` and
+// ended with the wait status `rc` (-1: killed at its deadline).
+inline Outcome outcome_of(const ScratchDir& dir, int rc) {
+  Outcome o;
+  o.status = rc == -1 ? 124 : WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  o.out = dir.read("stdout.txt");
+  o.err = dir.read("stderr.txt");
+  return o;
+}
+
 // Runs `exe` with `args` in `dir`, `input` on standard input (from the file
 // answers.txt), standard output and error into stdout.txt and stderr.txt.
 inline Outcome run_in(const ScratchDir& dir, const std::string& exe,
@@ -215,12 +225,7 @@ inline Outcome run_in(const ScratchDir& dir, const std::string& exe,
                       const std::vector<std::string>& env = {}) {
   dir.write("answers.txt", input);
   Child child(dir, exe, args, "answers.txt", "stdout.txt", "stderr.txt", env);
-  const int rc = child.wait();
-  Outcome o;
-  o.status = rc == -1 ? 124 : WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  o.out = dir.read("stdout.txt");
-  o.err = dir.read("stderr.txt");
-  return o;
+  return outcome_of(dir, child.wait());
 }
 
 #ifdef TESSALINE_EXE

@@ -23,6 +23,7 @@
 #include "report/report.hpp"
 #include "tests/driver/scratch.hpp"
 #include "tests/model/model_setup.hpp"
+#include "tools/scan/analysis.hpp"
 
 namespace tessaline::test {
 namespace {
@@ -870,6 +871,43 @@ TEST(GuideParameters, StepLimitsAndBoundsOfEverySlot) {
     EXPECT_TRUE(near(t.PARMAX(i) / t.SCALE(i), r.upper * r.unit)) << "slot " << i;
     EXPECT_TRUE(near(t.STEPLIM(i) / t.SCALE(i), r.step * r.unit)) << "slot " << i;
   }
+}
+
+// Section 12: the levels of a scan's interval and of a map's contours are the
+// chi-square quantiles of one and two settings: a rise of 1 holds 68.27 % of a
+// Gaussian (erf(1/sqrt 2)); for two, the probability within a rise d is
+// 1 - exp(-d/2), 68.3 % at 2.30 and 95.4 % at 6.18.  A scaled interval rises
+// by hi_sq.norm instead.
+TEST(GuideScan, IntervalAndContourLevels) {
+  EXPECT_NEAR(std::erf(1 / std::sqrt(2.0)), 0.6827, 5e-5);
+  scan::Analysis a;
+  const std::vector<double> levels = scan::map_levels(a);
+  ASSERT_EQ(levels.size(), 2u);
+  EXPECT_NEAR(1 - std::exp(-levels[0] / 2), 0.683, 5e-4);
+  EXPECT_NEAR(1 - std::exp(-levels[1] / 2), 0.9545, 5e-4);
+  a.scaled = true;
+  a.best_chi = 2.5;
+  EXPECT_DOUBLE_EQ(scan::map_levels(a)[0], 2.30 * 2.5);
+  // One setting: a profile 2S = c + ((x - x0)/s)^2 has its interval at x0 -/+ s.
+  scan::ScanTable t;
+  scan::Axis x;
+  x.first = -1;
+  x.last = 1;
+  x.n = 41;
+  t.head.axes = {x};
+  t.head.points = 10;
+  for (int g = 0; g < x.n; ++g) {
+    scan::TableRow r;
+    r.grid = g;
+    r.setting = {x.value(g)};
+    r.S = (7 + std::pow((x.value(g) - 0.13) / 0.2, 2)) / 2;
+    r.chi = 2 * r.S / 10;
+    r.status = 1;
+    t.rows.push_back(r);
+  }
+  const scan::AxisResult r = scan::analyse(t, false).axes[0];
+  EXPECT_NEAR(r.interval.low, 0.13 - 0.2, 1e-12);
+  EXPECT_NEAR(r.interval.high, 0.13 + 0.2, 1e-12);
 }
 
 }  // namespace

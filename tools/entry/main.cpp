@@ -84,21 +84,6 @@ std::string num(double v) {
   return buf;
 }
 
-// Unit of a value as the results file prints it.
-const char* unit_of(EntryUnit unit) {
-  switch (unit) {
-    case EntryUnit::kAngstrom:
-      return "A";
-    case EntryUnit::kMicro:
-      return "A^-2";
-    case EntryUnit::kMilli:
-      return "rad";
-    case EntryUnit::kNone:
-      break;
-  }
-  return "";
-}
-
 void print_table(const Tables& t, const EntrySources& src, const std::string& name) {
   const int nfree = t.NPAR - t.NFIX;
   std::printf("%s: %d layers, %d parameters, %d free, %d fixed\n", name.c_str(), t.nlay, t.NPAR,
@@ -117,7 +102,7 @@ void print_table(const Tables& t, const EntrySources& src, const std::string& na
     if (i == 6 * n + 6 || i == 6 * n + 12) std::printf("\n");
     const double s = t.SCALE(i);
     std::printf("%4d  %-17s %13s %-5s ", i, std::string(trimmed_name(t.PARNAM(i))).c_str(),
-                num(t.PARAM(i) / s).c_str(), unit_of(src.slot(i).unit));
+                num(t.PARAM(i) / s).c_str(), physical_unit(src.slot(i).unit));
     if (t.STEPLIM(i) <= 0) {
       std::printf("fixed\n");
     } else {
