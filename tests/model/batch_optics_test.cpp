@@ -58,15 +58,8 @@ void set_instrument(ModelSetup& m, int j0) {
   m.set_instrument(0.9, 0.004, 2e-6);
   m.set_polarization({0.1, 0.95, -0.2}, {-0.15, 0.9, 0.25});
   t.zero_correction = 0.00015;
-  t.j0 = j0;
   t.coll_sigma = 0.00015;
-  double sum = 0;
-  for (int j = 1; j <= j0; ++j) {
-    t.coll_offset(j) = (j - j0 / 2 - 1) * 0.0001;
-    t.coll_weight(j) = std::exp(-0.5 * std::pow(t.coll_offset(j) / t.coll_sigma, 2));
-    sum += t.coll_weight(j);
-  }
-  for (int j = 1; j <= j0; ++j) t.coll_weight(j) /= sum;
+  set_gaussian_kernel(t, j0, 0.0001, t.coll_sigma);
 }
 
 // A point table of n angles from 0.0002 (kernel points below the zero angle)
