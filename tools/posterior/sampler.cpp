@@ -1,10 +1,10 @@
 // The sampler: see sampler.hpp.
 //
-// Threads: a pool of workers lives for the whole run; in every generation the
-// chains are handed out one at a time from an atomic counter, each thread
+// Threads: a pool of workers lives for the whole run.  The chains of a block
+// of generations are handed out one generation at a time, each thread
 // evaluating chi-square on its own ChiSquare (own parameter vector, own model
-// storage).  What a chain computes depends only on its own stream, its own state
-// and the archive, which no thread changes during a generation.
+// storage).  What a chain computes depends only on its own stream, its own
+// state and the archive, which no thread changes during a block.
 #include "tools/posterior/sampler.hpp"
 
 #include <algorithm>
@@ -198,7 +198,9 @@ class Run {
   void run_block(long g0, long g1) {
     block_begin_ = g0;
     block_end_ = g1;
-    next_chain_ = 0;
+    ready_.clear();
+    for (int c = s_.chains - 1; c >= 0; --c) ready_.push_back(c);
+    steps_.assign(at(s_.chains), 0);
     error_ = nullptr;
     if (nthreads_ > 1 && pool_.empty()) start_pool();
     if (nthreads_ > 1) {
@@ -226,19 +228,33 @@ class Run {
     }
   }
 
+  // Takes one generation of one chain at a time from the chains that are not
+  // in another thread's hands, so that a thread the system holds back delays
+  // the block by one evaluation at most; a thread that finds no chain ready
+  // is done with the block (the chains still held are finished by their
+  // holders).  The steps of a chain are taken in order, by whichever thread.
   void work(int id) {
     try {
-      for (int c = next_chain_++; c < s_.chains; c = next_chain_++) {
+      for (;;) {
+        int c = -1;
+        {
+          const std::lock_guard<std::mutex> lock(ready_mu_);
+          if (ready_.empty()) return;
+          c = ready_.back();
+          ready_.pop_back();
+        }
         if (block_begin_ == block_end_) {
           chi_[at(c)] = chi_square(id, &x_[at(c * n_)]);
           continue;
         }
-        for (long g = block_begin_; g < block_end_; ++g) {
-          const int i = static_cast<int>(g - block_begin_);
-          move(c, id, block_moves_[at(c * kArchiveEvery + i)]);
-          std::copy(&x_[at(c * n_)], &x_[at(c * n_)] + n_,
-                    &block_x_[at((c * kArchiveEvery + i) * n_)]);
-          block_chi_[at(c * kArchiveEvery + i)] = chi_[at(c)];
+        const int i = steps_[at(c)]++;
+        move(c, id, block_moves_[at(c * kArchiveEvery + i)]);
+        std::copy(&x_[at(c * n_)], &x_[at(c * n_)] + n_,
+                  &block_x_[at((c * kArchiveEvery + i) * n_)]);
+        block_chi_[at(c * kArchiveEvery + i)] = chi_[at(c)];
+        if (block_begin_ + i + 1 < block_end_) {
+          const std::lock_guard<std::mutex> lock(ready_mu_);
+          ready_.push_back(c);
         }
       }
     } catch (...) {
@@ -344,7 +360,9 @@ class Run {
   long archive_size_ = 0;
   std::array<double, 3> crossover_{};
 
-  std::atomic<int> next_chain_{0};
+  std::mutex ready_mu_;
+  std::vector<int> ready_;  // chains not in a thread's hands, with steps left
+  std::vector<int> steps_;  // per chain: generations of the block done
   std::exception_ptr error_;
   std::mutex error_mu_;
   std::unique_ptr<Barrier> start_, done_;
