@@ -122,7 +122,7 @@ std::string usage() {
          "  --from RESULTS       start around the last block of this results file of ENTRY\n"
          "  --bound I LO HI      sample parameter I (numbered as in the results file) between\n"
          "                       LO and HI only (physical units, within the program's bounds)\n"
-         "  --samples N          samples kept, all chains together (default 40000)\n"
+         "  --samples N          samples kept, all chains together (default 20000)\n"
          "  --burn N             generations discarded first (default: as many as are kept)\n"
          "  --chains N           chains (default 8)\n"
          "  --seed S             random seed (default 1)\n"

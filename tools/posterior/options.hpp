@@ -21,7 +21,7 @@ class UsageError : public std::runtime_error {
 };
 
 inline constexpr int kDefaultChains = 8;
-inline constexpr long kDefaultSamples = 40000;
+inline constexpr long kDefaultSamples = 20000;
 // Kept generations below which convergence cannot be judged, and the kept
 // samples it takes at least to reach the effective size asked for.
 inline constexpr long kMinKeptGenerations = 100;

@@ -246,7 +246,9 @@ PictureJob band_picture(const Problem& p, const SamplerResult& r, const Analysis
       for (double v : {res, lo, hi})
         if (std::isfinite(v)) extent = std::max(extent, std::ceil(std::fabs(v)));
       if (R <= 0.0) continue;  // no place on a logarithmic axis
-      dt << g(x) << " " << g(R) << " " << g(std::max(R - dR, R * 1e-3)) << " " << g(R + dR)
+      // An error bar that reaches zero has no lower end on a logarithmic axis:
+      // only its upper half is drawn.
+      dt << g(x) << " " << g(R) << " " << g(R - dR > 0.0 ? R - dR : R) << " " << g(R + dR)
          << "\n";
       ++positive;
     }

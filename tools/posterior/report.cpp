@@ -66,7 +66,7 @@ Analysis analyze(const Problem& p, const SamplerResult& r) {
 }
 
 std::string summary_text(const Problem& p, const Options& o, const SamplerResult& r,
-                         const Analysis& a, const RunEnd& end) {
+                         const Analysis& a, const RunEnd& end, bool matrix) {
   std::ostringstream out;
   const int n = static_cast<int>(p.free.size());
   const Tables& t = *p.t;
@@ -208,13 +208,18 @@ std::string summary_text(const Problem& p, const Options& o, const SamplerResult
   }
   out << "\n";
 
-  out << "Correlations:\n" << pad("", 6);
-  for (int b = 0; b < n; ++b) out << rpad(std::to_string(p.free[at(b)].slot), 6);
-  out << "\n";
-  for (int k = 0; k < n; ++k) {
-    out << rpad(std::to_string(p.free[at(k)].slot), 4) << "  ";
-    for (int b = 0; b < n; ++b) out << rpad(fixed(a.correlation[at(k * n + b)], 2), 6);
+  if (matrix) {
+    out << "Correlations:\n" << pad("", 6);
+    for (int b = 0; b < n; ++b) out << rpad(std::to_string(p.free[at(b)].slot), 6);
     out << "\n";
+    for (int k = 0; k < n; ++k) {
+      out << rpad(std::to_string(p.free[at(k)].slot), 4) << "  ";
+      for (int b = 0; b < n; ++b) out << rpad(fixed(a.correlation[at(k * n + b)], 2), 6);
+      out << "\n";
+    }
+  } else {
+    out << "The correlation matrix (" << n << " x " << n << ") is in " << o.out
+        << "/summary.txt.\n";
   }
   std::vector<std::pair<double, std::pair<int, int>>> strong;
   for (int k = 0; k < n; ++k)

@@ -42,8 +42,13 @@ struct RunEnd {
   std::string reason;
 };
 
+// The summary.  With `matrix` false the correlation matrix is left out (the
+// console of a run with many free parameters) and a line says where it is.
 std::string summary_text(const Problem& p, const Options& o, const SamplerResult& r,
-                         const Analysis& a, const RunEnd& end);
+                         const Analysis& a, const RunEnd& end, bool matrix = true);
+
+// Free parameters up to which the console shows the correlation matrix too.
+inline constexpr int kConsoleMatrix = 12;
 
 std::string samples_text(const Problem& p, const Options& o, const SamplerResult& r,
                          const RunEnd& end);

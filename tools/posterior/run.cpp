@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "tools/posterior/output.hpp"
 #include "tools/posterior/report.hpp"
@@ -75,16 +76,8 @@ class ProgressLine {
 };
 
 std::string signal_name(int sig) {
-  switch (sig) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "signal " + std::to_string(sig);
-  }
+  const char* abbrev = sigabbrev_np(sig);
+  return abbrev != nullptr ? std::string("SIG") + abbrev : "signal " + std::to_string(sig);
 }
 
 }  // namespace
@@ -133,7 +126,8 @@ int run(const Options& o, std::ostream& out, std::ostream& err,
   }
   const Analysis a = analyze(p, r);
   const std::string summary = summary_text(p, o, r, a, end);
-  out << "\n" << summary << std::flush;
+  const bool matrix = static_cast<int>(p.free.size()) <= kConsoleMatrix;
+  out << "\n" << (matrix ? summary : summary_text(p, o, r, a, end, false)) << std::flush;
   int status = end.complete ? kExitDone : 128 + sig;
   try {
     write_files(o.out, {{"samples.txt", samples_text(p, o, r, end)}, {"summary.txt", summary}});
