@@ -9,6 +9,8 @@ command -v make >/dev/null 2>&1 || need+=(make)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/yaml-cpp/yaml.h ] || need+=(libyaml-cpp-dev)
+# SLEEF's vectorized exponentials, sines and cosines: the sampler's evaluation of the model.
+ls /usr/include/sleef.h /usr/include/*/sleef.h >/dev/null 2>&1 || need+=(libsleef-dev)
 command -v gnuplot >/dev/null 2>&1 || need+=(gnuplot-nox)
 if [ "${1:-}" = fuzz ]; then
   # The fuzz targets are built with clang and linked with libFuzzer.

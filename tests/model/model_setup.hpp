@@ -120,6 +120,19 @@ class ModelSetup {
   std::unique_ptr<ModelWork> w_;
 };
 
+// A Gaussian collimation kernel of j0 points `step` apart (rad), centred as
+// the program centres it, weights exp(-offset^2 / (2 sigma^2)) normalized to 1.
+inline void set_gaussian_kernel(Tables& t, int j0, double step, double sigma) {
+  t.j0 = j0;
+  double sum = 0;
+  for (int j = 1; j <= j0; ++j) {
+    t.coll_offset(j) = (j - j0 / 2 - 1) * step;
+    t.coll_weight(j) = std::exp(-0.5 * std::pow(t.coll_offset(j) / sigma, 2));
+    sum += t.coll_weight(j);
+  }
+  for (int j = 1; j <= j0; ++j) t.coll_weight(j) /= sum;
+}
+
 // Nudges the angle (from theta0) and the "Re{Nb}" of layer k by single ulps until
 // the normal wave number of layer k is exactly zero for both spin states, which
 // happens for a non-absorbing, non-magnetic layer at its critical angle.

@@ -37,14 +37,7 @@ void set_instrument(ModelSetup& m, int j0) {
   const double Pf[3] = {-0.15, 0.9, 0.25};
   m.set_polarization(Pi, Pf);
   t.zero_correction = 0.00015;
-  t.j0 = j0;
-  double sum = 0;
-  for (int j = 1; j <= j0; ++j) {
-    t.coll_offset(j) = (j - j0 / 2 - 1) * 0.0002;
-    t.coll_weight(j) = std::exp(-0.5 * std::pow(t.coll_offset(j) / 0.0003, 2));
-    sum += t.coll_weight(j);
-  }
-  for (int j = 1; j <= j0; ++j) t.coll_weight(j) /= sum;
+  set_gaussian_kernel(t, j0, 0.0002, 0.0003);
 }
 
 // Every slot displaced in turn, at a few angles (the lowest ones with kernel
