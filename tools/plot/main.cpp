@@ -21,8 +21,6 @@
 // standard output that fails, 2 bad command line.  The gnuplot program is taken
 // from the PATH, or from the environment variable TESSALINE_GNUPLOT when that is
 // set; it runs in the C.UTF-8 locale, which matches the script's encoding.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,7 +43,6 @@
 #include "tools/plot/plot_data.hpp"
 #include "tools/plot/plot_script.hpp"
 
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace tessaline::plot;
@@ -102,66 +99,17 @@ class TempDir {
   std::vector<std::unique_ptr<RemoveOnSignal>> guards_;
 };
 
-// gnuplot's environment: this one, in the C.UTF-8 locale whatever the user's,
-// so that the script's UTF-8 is what gnuplot expects (in the C locale it warns
-// that it cannot convert its degree sign).
-std::vector<std::string> gnuplot_environment() {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "LC_ALL=", 7) != 0) env.emplace_back(*e);
-  }
-  env.emplace_back("LC_ALL=C.UTF-8");
-  return env;
-}
-
-// Runs gnuplot on `script` inside `dir`; a signal that ends this tool ends it
-// as well.
+// Runs gnuplot on `script` inside `dir`; a failure is the picture's.
 void run_gnuplot(const std::string& dir, const std::string& script) {
-  const char* custom = std::getenv("TESSALINE_GNUPLOT");
-  std::string program = custom && *custom ? custom : "gnuplot";
-  std::string arg = script;
-  char* argv[] = {program.data(), arg.data(), nullptr};
-  std::vector<std::string> env = gnuplot_environment();
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  // gnuplot starts with no signal held, while this tool holds them until it
-  // knows gnuplot's process, so that a handler never misses it.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-  pid_t pid = 0;
-  int err = 0;
-  {
-    tessaline::textio::SignalsHeld held;
-    err = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv, envp.data());
-    if (err == 0) tessaline::textio::end_child_on_signal(pid);
-  }
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) {
-    throw PlotError("cannot run " + program + ": " + std::strerror(err) +
-                    " (install gnuplot, e.g. the Debian package gnuplot-nox)");
-  }
   int status = 0;
-  int waited = 0;
-  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  try {
+    status = tessaline::gnuplot::run_gnuplot(dir, script);
+  } catch (const tessaline::gnuplot::GnuplotError& e) {
+    throw PlotError(e.what());
   }
-  tessaline::textio::end_child_on_signal(0);
-  if (waited < 0) throw PlotError(std::string("waiting for gnuplot: ") + std::strerror(errno));
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-    throw PlotError("cannot run " + program + " (install gnuplot, e.g. gnuplot-nox)");
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw PlotError(program + " failed" +
-                    (WIFEXITED(status) ? " with exit status " + std::to_string(WEXITSTATUS(status))
-                                       : std::string(" (killed by a signal)")));
+  if (status != 0) {
+    throw PlotError(tessaline::gnuplot::gnuplot_program() + " failed with exit status " +
+                    std::to_string(status));
   }
 }
 

@@ -348,22 +348,6 @@ std::string profile_table_text(const DepthProfile& p, const std::string& source)
   return text;
 }
 
-std::string gnuplot_quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      // A line end would close the string and start a command.
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      q += hex;
-      continue;
-    }
-    q += c;
-    if (c == '\'') q += '\'';
-  }
-  return q + "'";
-}
 
 // ---------------------------------------------------------------------------
 // Data files and script

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/gnuplot/gnuplot.hpp"
 #include "model/profile.hpp"
 #include "tools/plot/plot_data.hpp"
 
@@ -104,9 +105,6 @@ PlotJob build_plot(const PlotInput& in, const std::string& output, Format format
 // per grid point with the columns depth[A] nuclear magnetic (1e-6 A^-2).
 std::string profile_table_text(const DepthProfile& p, const std::string& source);
 
-// A text as a gnuplot single-quoted string, in which gnuplot processes no
-// escape, backquote or macro; a control character, which could end the string
-// and the command (a line end), is written as the four characters \xHH.
-std::string gnuplot_quote(const std::string& s);
+using gnuplot::gnuplot_quote;
 
 }  // namespace tessaline::plot

@@ -1,8 +1,6 @@
 // Files and pictures of tessaline-posterior: see output.hpp.
 #include "tools/posterior/output.hpp"
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,9 +9,9 @@
 #include <filesystem>
 
 #include "textio/output_files.hpp"
+#include "tools/gnuplot/gnuplot.hpp"
 #include "textio/textio.hpp"
 
-extern char** environ;
 
 namespace tessaline::posterior {
 
@@ -56,40 +54,22 @@ void write_files(const std::string& dir, const std::vector<TextFile>& files) {
 
 void draw(const std::string& dir, const PictureJob& job) {
   write_files(dir, job.files);
-  const char* env = std::getenv("TESSALINE_GNUPLOT");
-  std::string program = env && *env ? env : "gnuplot";
-  // gnuplot starts in `dir`: a program named by a relative path is found from here.
-  if (program.find('/') != std::string::npos) program = fs::absolute(program).string();
-  std::string script = job.script;
-  char* argv[] = {program.data(), script.data(), nullptr};
+  const std::string program = gnuplot::gnuplot_program();
   const fs::path partial = fs::path(dir) / job.partial;
   std::error_code ec;
   fs::remove(partial, ec);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  pid_t pid = 0;
-  const int err = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) {
-    throw PosteriorError("cannot run " + program + ": " + std::strerror(err) +
-                         " (install gnuplot, e.g. the Debian package gnuplot-nox); " +
-                         job.picture + " is not drawn");
+  int exit_status = 0;
+  try {
+    exit_status = gnuplot::run_gnuplot(dir, job.script);
+  } catch (const gnuplot::GnuplotError& e) {
+    fs::remove(partial, ec);
+    throw PosteriorError(std::string(e.what()) + "; " + job.picture + " is not drawn");
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) throw PosteriorError(std::string("waiting for gnuplot: ") + std::strerror(errno));
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !fs::exists(partial, ec) ||
-      fs::file_size(partial, ec) == 0) {
+  if (exit_status != 0 || !fs::exists(partial, ec) || fs::file_size(partial, ec) == 0) {
     fs::remove(partial, ec);
     const std::string how =
-        WIFEXITED(status) && WEXITSTATUS(status) == 127
-            ? "cannot run " + program + " (install gnuplot, e.g. gnuplot-nox)"
-            : program + " failed" +
-                  (WIFEXITED(status) ? " with exit status " + std::to_string(WEXITSTATUS(status))
-                                     : std::string(" (killed by a signal)"));
+        exit_status != 0 ? program + " failed with exit status " + std::to_string(exit_status)
+                         : program + " wrote no picture";
     throw PosteriorError(how + "; " + job.picture + " is not drawn");
   }
   fs::rename(partial, fs::path(dir) / job.picture, ec);

@@ -1,4 +1,5 @@
 // The pictures of tessaline-posterior as gnuplot input: see pictures.hpp.
+#include "tools/gnuplot/gnuplot.hpp"
 #include "tools/posterior/pictures.hpp"
 
 #include <algorithm>
@@ -25,12 +26,7 @@ std::string g(double v) {
   return buf;
 }
 
-// A text as a gnuplot string in single quotes, in which '' stands for '.
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("''") : std::string(1, c);
-  return q + "'";
-}
+std::string quote(const std::string& s) { return gnuplot::gnuplot_quote(s); }
 
 // Scattering-length densities are drawn in 1e-6 A^-2, the entry file's unit.
 double display_factor(const FreeParameter& f) { return f.unit == "A^-2" ? 1e6 : 1.0; }

@@ -2,9 +2,7 @@
 #include "tools/scan/output.hpp"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,10 +12,10 @@
 
 #include "driver/problem.hpp"
 #include "report/report.hpp"
+#include "tools/gnuplot/gnuplot.hpp"
 #include "textio/output_files.hpp"
 #include "textio/textio.hpp"
 
-extern char** environ;
 
 namespace tessaline::scan {
 namespace {
@@ -49,33 +47,6 @@ class TempDir {
   std::string path_;
   bool kept_ = false;
 };
-
-// Runs `program script` with `dir` as its working directory and standard input
-// from /dev/null; returns its exit status, or throws when it cannot be run.
-int run_in_dir(const std::string& program, const std::string& dir, const std::string& script) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  std::string prog = program, arg = script;
-  char* argv[] = {prog.data(), arg.data(), nullptr};
-  pid_t pid = 0;
-  const int err = ::posix_spawnp(&pid, prog.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (err != 0) {
-    throw ScanError("cannot run " + program + ": " + std::strerror(err) +
-                    " (install gnuplot, e.g. the Debian package gnuplot-nox)");
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) throw ScanError(std::string("waiting for gnuplot: ") + std::strerror(errno));
-  }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 127) {
-    throw ScanError("cannot run " + program + " (install gnuplot, e.g. gnuplot-nox)");
-  }
-  if (!WIFEXITED(status)) throw ScanError(program + " was killed by a signal");
-  return WEXITSTATUS(status);
-}
 
 }  // namespace
 
@@ -133,14 +104,13 @@ void draw_picture(const std::string& dir, const PictureJob& job) {
   const std::string temporary = dir + "/" + job.temporary;
   std::error_code ec;
   fs::remove(temporary, ec);
-  const char* env = std::getenv("TESSALINE_GNUPLOT");
-  const std::string program = env != nullptr && *env != '\0' ? env : "gnuplot";
+  const std::string program = gnuplot::gnuplot_program();
   int status = 0;
   try {
-    status = run_in_dir(program, dir, job.script);
-  } catch (...) {
+    status = gnuplot::run_gnuplot(dir, job.script);
+  } catch (const gnuplot::GnuplotError& e) {
     fs::remove(temporary, ec);
-    throw;
+    throw ScanError(e.what());
   }
   if (status != 0 || !fs::exists(temporary, ec) || fs::file_size(temporary, ec) == 0) {
     fs::remove(temporary, ec);

@@ -1,4 +1,5 @@
 // The texts of a scan's report and picture: see report.hpp.
+#include "tools/gnuplot/gnuplot.hpp"
 #include "tools/scan/report.hpp"
 
 #include <algorithm>
@@ -29,15 +30,7 @@ std::string gp(double v) {
   return buf;
 }
 
-// A text as a gnuplot single-quoted string, in which only a quote is special.
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) {
-    q += c;
-    if (c == '\'') q += '\'';
-  }
-  return q + "'";
-}
+std::string quote(const std::string& s) { return gnuplot::gnuplot_quote(s); }
 
 std::string unit_of(const Axis& a) {
   switch (a.kind) {
