@@ -140,6 +140,17 @@ TEST(SeriesLoad, BoundsInTheEntryFilesUnits) {
             std::string::npos)
       << e;
 
+  // A shared start is the first set's: the refusal names that value and file,
+  // though the second set's entry gives another (150, inside the bounds).
+  Film wider;
+  wider.fe = 150.0;
+  write_field_sets(dir, {{"a", a}, {"b", wider}});
+  e = refusal(dir, series_text({"a", "b"}, {"share 7", "bound 7 146 160"}));
+  EXPECT_NE(e.find("line 5: the start value 145 of parameter 7 (thickness, layer 2) in \"" +
+                   dir.file("a.ent") + "\" (set a) lies outside the bounds 146 to 160"),
+            std::string::npos)
+      << e;
+
   // alpha_0 is written in mrad: a free start of 2 mrad and the bound 0 2.
   EntryDescription d = testing::film_entry(b);
   d.alpha0 = EntryValue{2.0, false, {}};

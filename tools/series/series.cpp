@@ -179,12 +179,12 @@ void check_marks_and_starts(const Series& s, const SeriesDescription& d) {
       const BoundLine* b = bound_of(d, set.name, i);
       if (b == nullptr || t.STEPLIM(i) <= 0) continue;
       if (t.PARAM(i) < t.PARMIN(i) || t.PARAM(i) > t.PARMAX(i)) {
-        // A shared start value is the first set's.
-        const SeriesSet& from = s.shared[static_cast<std::size_t>(i)] ? s.sets.front() : set;
+        // A shared parameter has one bound for every set and the first set's
+        // start value, so the first set is the one that meets it outside.
         throw SeriesError(
-            at_line(s.file, b->line) + "the start value " + entry_value(from, t.PARAM(i), i) +
-            " of parameter " + parameter_label(t, i) + " in \"" + from.files.entry + "\" (set " +
-            from.name + ") lies outside the bounds " + entry_value(set, t.PARMIN(i), i) + " to " +
+            at_line(s.file, b->line) + "the start value " + entry_value(set, t.PARAM(i), i) +
+            " of parameter " + parameter_label(t, i) + " in \"" + set.files.entry + "\" (set " +
+            set.name + ") lies outside the bounds " + entry_value(set, t.PARMIN(i), i) + " to " +
             entry_value(set, t.PARMAX(i), i));
       }
     }
