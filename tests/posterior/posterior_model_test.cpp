@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <random>
 
 #include "driver/problem.hpp"
@@ -282,6 +283,49 @@ TEST(PosteriorModel, LoadRefusesWhatCannotBeSampled) {
   // A missing data file: the program's message, naming it.
   EXPECT_NE(message(input(dir.file("free.ent"), dir.file("missing.dat"))).find("missing.dat"),
             std::string::npos);
+}
+
+// --from: the start is the last block of the program's own fit, read back in
+// the entry's units and carried in the sampler's internal ones.  The fit runs
+// from a start moved off the truth of noise-free data, so the values read back
+// are the truth: 145 A, and N_p = 5.1e-6 A^-2, carried as 5.1 (scale 1e6).
+TEST(PosteriorModel, FromAResultsFileStartsAtTheFittedValuesInInternalUnits) {
+  ScratchDir dir;
+  dir.write("true.ent", example_entry({}, kSmall));
+  write_model_data(dir, "true.ent", "film.dat", 40, 0.002, 0.03);
+  dir.write("fit.ent", example_entry({"145.0     thickness", "5.1       N_p"},
+                                     {{"nn:", "40        nn"},
+                                      {"j0:", "1         j0"},
+                                      {"145.0     thickness", "140.0     thickness"},
+                                      {"5.1       N_p", "4.6       N_p"}}));
+  dir.write("answers.txt", "fit.ent\nfilm.dat\n0\n0\n");
+  const std::filesystem::path home = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  int status = -1;
+  {
+    textio::InStream keys;
+    keys.open("answers.txt", "answers");
+    textio::OutStream quiet;
+    status = tessaline::run(keys, quiet);
+  }
+  std::filesystem::current_path(home);
+  ASSERT_EQ(status, 0);
+
+  ProblemInput in = input(dir.file("fit.ent"), dir.file("film.dat"));
+  in.from = dir.file("VreloBag.dat");
+  const Problem p = load(in);
+  ASSERT_EQ(p.free.size(), 2u);
+  EXPECT_EQ(p.free[0].name, "thickness");
+  EXPECT_NEAR(p.start[0], 145.0, 1e-3);
+  EXPECT_EQ(p.free[1].name, "N_p");
+  EXPECT_NEAR(p.start[1], 5.1, 1e-4);
+  ASSERT_TRUE(p.free[1].fit_value.has_value());
+  EXPECT_NEAR(*p.free[1].fit_value, 5.1e-6, 1e-10);
+  ASSERT_TRUE(p.free[1].fit_error.has_value());
+  EXPECT_GT(*p.free[1].fit_error, 0.0);
+  EXPECT_LT(*p.free[1].fit_error, 1e-7);
+  // The chi-square at the truth of noise-free data.
+  EXPECT_LT(p.start_chi_square, 1e-6);
 }
 
 // The samples file holds every kept sample to the last bit, physical units,

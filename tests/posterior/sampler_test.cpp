@@ -142,6 +142,17 @@ TEST(Diagnostics, RhatSeesChainsThatSampleDifferentPlaces) {
   EXPECT_LT(split_rhat(one_parameter(late), 0, 2000), 1.02);
 }
 
+TEST(Diagnostics, RhatOfShortChainsByHand) {
+  // Two chains of four draws split into the halves {0,2} {1,3} {4,6} {5,7}:
+  // within-half variance W = 2, half means 1, 2, 5, 6 with variance B/L = 17/3,
+  // var+ = (L-1)/L W + B/L = 1 + 17/3 = 20/3, and R-hat = sqrt(var+ / W).
+  const Samples s = one_parameter({{0, 2, 1, 3}, {4, 6, 5, 7}});
+  EXPECT_NEAR(split_rhat(s, 0, 0), std::sqrt(10.0 / 3.0), 1e-14);
+  // A fifth draw is the middle one of each chain and is left out.
+  const Samples odd = one_parameter({{0, 2, 100, 1, 3}, {4, 6, -100, 5, 7}});
+  EXPECT_NEAR(split_rhat(odd, 0, 0), std::sqrt(10.0 / 3.0), 1e-14);
+}
+
 TEST(Diagnostics, QuantilesMarginalAndCorrelations) {
   const std::vector<double> sorted = {1, 2, 3, 4, 5};
   EXPECT_DOUBLE_EQ(quantile(sorted, 0.0), 1.0);

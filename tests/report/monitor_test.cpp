@@ -338,6 +338,19 @@ TEST_F(MonitorTest, ChiSquareIsPrintedWithoutLeadingZero) {
   EXPECT_EQ(chi, want);
 }
 
+TEST_F(MonitorTest, ChiSquareOfAPointListCountsThePointsThatExist) {
+  // A point list leaves the entry's nn (10 here) out of play: channels of 10, 10,
+  // 6 and 5 points give 31 - 17 + 1 = 15 degrees of freedom, not 40 - 16 = 24.
+  t->NFIX = 1;
+  t->channel_points(3) = 6;
+  t->channel_points(4) = 5;
+  t->npoint = 31;
+  call(0, 1, 7.5);  // 2 * 7.5 / 15 = 1
+  finish();
+  EXPECT_EQ(res.back(), "   hi_sq.norm: .1000E+01");
+  EXPECT_EQ(con.back(), "   hi_sq.norm: .1000E+01");
+}
+
 TEST_F(MonitorTest, ChiSquareWithoutDegreesOfFreedomIsAsterisks) {
   t->NFIX = 1;
   t->nn = 4;
