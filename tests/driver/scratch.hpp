@@ -1,5 +1,6 @@
 // A fresh temporary directory for one test, removed with everything in it when
-// the test ends; small helpers to write and read its files.
+// the test ends; small helpers to write and read its files, and a scope that
+// runs in another working directory.
 #pragma once
 
 #include <cstdlib>
@@ -44,6 +45,25 @@ class ScratchDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Makes `dir` the working directory for the scope's lifetime: the program's
+// output files are written under fixed names into the working directory.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& dir)
+      : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~WorkingDirectory() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+  }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
 };
 
 // Lines joined with line ends, each line ended; keeps trailing blanks visible in

@@ -1,14 +1,14 @@
 // Helpers for the whole-run tests that also use the libraries: the examples'
 // directory, the model of an entry file (and optionally its measured points) in
-// fresh tables, and a scope that runs in another working directory.
+// fresh tables.
 #pragma once
 
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "driver/driver.hpp"
 #include "tables/tables.hpp"
+#include "tests/driver/scratch.hpp"
 #include "textio/textio.hpp"
 
 namespace tessaline::testing {
@@ -28,24 +28,5 @@ inline std::unique_ptr<Tables> load_model(const std::string& entry, const std::s
   build_collimation(*t);
   return t;
 }
-
-// Makes `dir` the working directory for the scope's lifetime: the program's
-// output files are written under fixed names into the working directory.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& dir)
-      : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~WorkingDirectory() {
-    std::error_code ec;
-    std::filesystem::current_path(previous_, ec);
-  }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
 
 }  // namespace tessaline::testing

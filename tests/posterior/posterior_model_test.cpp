@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <random>
 
 #include "driver/problem.hpp"
@@ -299,17 +298,13 @@ TEST(PosteriorModel, FromAResultsFileStartsAtTheFittedValuesInInternalUnits) {
                                       {"145.0     thickness", "140.0     thickness"},
                                       {"5.1       N_p", "4.6       N_p"}}));
   dir.write("answers.txt", "fit.ent\nfilm.dat\n0\n0\n");
-  const std::filesystem::path home = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  int status = -1;
   {
+    testing::WorkingDirectory here(dir.path());  // the program writes VreloBag.dat here
     textio::InStream keys;
     keys.open("answers.txt", "answers");
     textio::OutStream quiet;
-    status = tessaline::run(keys, quiet);
+    ASSERT_EQ(tessaline::run(keys, quiet), 0);
   }
-  std::filesystem::current_path(home);
-  ASSERT_EQ(status, 0);
 
   ProblemInput in = input(dir.file("fit.ent"), dir.file("film.dat"));
   in.from = dir.file("VreloBag.dat");
